@@ -1,0 +1,333 @@
+#include "attacks.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "board.h"
+#include "eval.h"
+#include "platform.h"
+
+U64 knight_attacks[64];
+U64 king_attacks[64];
+U64 pawn_attacks[2][64];
+U64 between[64][64];
+int piece_square[12][64];
+
+Magic rook_magic[64];
+Magic bishop_magic[64];
+U64 rook_table[64][4096];
+U64 bishop_table[64][512];
+
+const int bit_index_table[64] = {
+    63, 0,  58, 1,  59, 47, 53, 2,  60, 39, 48, 27, 54, 33, 42, 3,  61, 51, 37, 40, 49, 18,
+    28, 20, 55, 30, 34, 11, 43, 14, 22, 4,  62, 57, 46, 52, 38, 26, 32, 41, 50, 36, 17, 19,
+    29, 10, 13, 21, 56, 45, 25, 31, 35, 16, 9,  12, 44, 24, 15, 8,  23, 7,  6,  5};
+
+void init_square_tables() {
+    for (int s = 0; s < 64; s++) {
+        U64 b = bit(s);
+        knight_attacks[s] = (b & NOT_FILES_AB) << 6 | (b & NOT_FILES_GH) << 10 | (b & NOT_FILE_A) << 15 |
+                            (b & NOT_FILE_H) << 17 | (b & NOT_FILES_GH) >> 6 | (b & NOT_FILES_AB) >> 10 |
+                            (b & NOT_FILE_H) >> 15 | (b & NOT_FILE_A) >> 17;
+    }
+    for (int s = 0; s < 64; s++) {
+        U64 b = bit(s);
+        king_attacks[s] = (b & NOT_FILE_H) << 1 | b << 8 | b >> 8 | (b & NOT_FILE_A) << 7 |
+                          (b & NOT_FILE_H) << 9 | (b & NOT_FILE_A) >> 1 | (b & NOT_FILE_H) >> 7 |
+                          (b & NOT_FILE_A) >> 9;
+    }
+    for (int a = 0; a < 64; a++)
+        for (int c = 0; c < 64; c++) {
+            int df = file_of(c) - file_of(a), dr = rank_of(c) - rank_of(a);
+            int step = 0;
+            if (dr == 0 && df != 0) step = 1;
+            else if (df == 0 && dr != 0) step = 8;
+            else if (dr == df && dr != 0) step = 9;
+            else if (dr == -df && dr != 0) step = 7;
+            U64 set = 0;
+            if (step) {
+                int lo = a < c ? a : c, hi = a < c ? c : a;
+                for (int s = lo + step; s < hi; s += step) set |= bit(s);
+            }
+            between[a][c] = set;
+        }
+    for (int s = 0; s < 64; s++) {
+        U64 b = bit(s);
+        pawn_attacks[0][s] = (b & NOT_FILE_A) << 7 | (b & NOT_FILE_H) << 9;
+        pawn_attacks[1][s] = (b & NOT_FILE_A) >> 9 | (b & NOT_FILE_H) >> 7;
+    }
+}
+
+// From White's point of view, entry 0 = a8 ... entry 63 = h1.
+static const int pawn_table[64] = {
+    0,  0,  0,   0,   0,   0,   0,  0,  50, 50, 50,  50, 50, 50,  50, 50, 10, 10, 20, 30, 30, 20,
+    10, 10, 5,   5,   10,  25,  25, 10, 5,  5,  0,   0,  0,  20,  20, 0,  0,  0,  5,  -5, -10, 0,
+    0,  -10, -5, 5,   5,   10,  10, -20, -20, 10, 10, 5, 0,  0,  0,  0,  0,  0,  0,  0};
+static const int knight_table[64] = {
+    -50, -40, -30, -30, -30, -30, -40, -50, -40, -20, 0,   0,   0,   0,   -20, -40,
+    -30, 0,   10,  15,  15,  10,  0,   -30, -30, 5,   15,  20,  20,  15,  5,   -30,
+    -30, 0,   15,  20,  20,  15,  0,   -30, -30, 5,   10,  15,  15,  10,  5,   -30,
+    -40, -20, 0,   5,   5,   0,   -20, -40, -50, -40, -30, -30, -30, -30, -40, -50};
+static const int bishop_table_values[64] = {
+    -20, -10, -10, -10, -10, -10, -10, -20, -10, 0,   0,   0,   0,   0,   0,   -10,
+    -10, 0,   5,   10,  10,  5,   0,   -10, -10, 5,   5,   10,  10,  5,   5,   -10,
+    -10, 0,   10,  10,  10,  10,  0,   -10, -10, 10,  10,  10,  10,  10,  10,  -10,
+    -10, 5,   0,   0,   0,   0,   5,   -10, -20, -10, -10, -10, -10, -10, -10, -20};
+static const int rook_table_values[64] = {
+    0,  0,  0, 0, 0, 0, 0, 0,  5,  10, 10, 10, 10, 10, 10, 5,  -5, 0, 0, 0, 0, 0,
+    0,  -5, -5, 0, 0, 0, 0, 0, 0,  -5, -5, 0,  0,  0,  0,  0,  0,  -5, -5, 0, 0, 0,
+    0,  0,  0, -5, -5, 0, 0, 0, 0, 0,  0,  -5, 0,  0,  0,  5,  5,  0,  0,  0};
+static const int queen_table_values[64] = {
+    -20, -10, -10, -5, -5, -10, -10, -20, -10, 0,   0,   0,  0,  0,   0,   -10,
+    -10, 0,   5,   5,  5,  5,   0,   -10, -5,  0,   5,   5,  5,  5,   0,   -5,
+    0,   0,   5,   5,  5,  5,   0,   -5,  -10, 5,   5,   5,  5,  5,   0,   -10,
+    -10, 0,   5,   0,  0,  0,   0,   -10, -20, -10, -10, -5, -5, -10, -10, -20};
+
+void init_piece_square_tables() {
+    const int* tables[6] = {pawn_table, knight_table, bishop_table_values,
+                            rook_table_values, queen_table_values, king_table_middle};
+    for (int kind = PAWN; kind <= KING; kind++)
+        for (int s = 0; s < 64; s++) {
+            piece_square[make_piece(kind, WHITE)][s] = tables[kind][s ^ 56];
+            piece_square[make_piece(kind, BLACK)][s] = tables[kind][s];
+        }
+}
+
+U64 rook_mask(int sq) {
+    U64 mask = 0;
+    int f = file_of(sq), r = rank_of(sq);
+    for (int rr = 1; rr <= 6; rr++)
+        if (rr != r) mask |= bit(make_square(f, rr));
+    for (int ff = 1; ff <= 6; ff++)
+        if (ff != f) mask |= bit(make_square(ff, r));
+    return mask;
+}
+
+U64 bishop_mask(int sq) {
+    U64 mask = 0;
+    int f = file_of(sq), r = rank_of(sq);
+    for (int df = -1; df <= 1; df += 2)
+        for (int dr = -1; dr <= 1; dr += 2)
+            for (int ff = f + df, rr = r + dr; ff >= 1 && ff <= 6 && rr >= 1 && rr <= 6; ff += df, rr += dr)
+                mask |= bit(make_square(ff, rr));
+    return mask;
+}
+
+static U64 slide(int sq, U64 occ, const int (*dirs)[2]) {
+    U64 att = 0;
+    for (int d = 0; d < 4; d++) {
+        int f = file_of(sq) + dirs[d][0], r = rank_of(sq) + dirs[d][1];
+        for (; f >= 0 && f < 8 && r >= 0 && r < 8; f += dirs[d][0], r += dirs[d][1]) {
+            att |= bit(make_square(f, r));
+            if (occ & bit(make_square(f, r))) break;
+        }
+    }
+    return att;
+}
+
+U64 rook_attacks_slow(int sq, U64 occ) {
+    static const int dirs[4][2] = {{0, 1}, {0, -1}, {1, 0}, {-1, 0}};
+    return slide(sq, occ, dirs);
+}
+
+U64 bishop_attacks_slow(int sq, U64 occ) {
+    static const int dirs[4][2] = {{1, 1}, {-1, 1}, {1, -1}, {-1, -1}};
+    return slide(sq, occ, dirs);
+}
+
+U64 index_to_occupancy(int index, U64 mask) {
+    U64 occ = 0;
+    for (int j = 0; mask; j++) {
+        int sq = pop_lowest(mask);
+        if (index & (1 << j)) occ |= bit(sq);
+    }
+    return occ;
+}
+
+U64 random64() {
+    U64 r1 = U64(rand()), r2 = U64(rand()), r3 = U64(rand()), r4 = U64(rand());
+    return (r1 & 0xFFFF) | (r2 & 0xFFFF) << 16 | (r3 & 0xFFFF) << 32 | (r4 & 0xFFFF) << 48;
+}
+
+U64 random64_sparse() { return random64() & random64() & random64(); }
+
+// ---- "magics.txt" --------------------------------------------------------
+// One line of upper-case hex, 16 digits per value (high half first): for each
+// rook square its 4096 table slots, mask and magic; then the same for bishops
+// with 512 slots.
+
+constexpr size_t MAGICS_FILE_LENGTH = size_t(64 * 4098 + 64 * 514) * 16;
+
+// Reads the whole file and parses it as hex words of at most eight digits,
+// the way "%8x" would. Any short, cut or malformed file counts as failed.
+struct HexReader {
+    std::string text;
+    size_t pos = 0;
+    bool failed = false;
+
+    uint32_t read_word() {
+        while (pos < text.size() && isspace((unsigned char)text[pos])) pos++;
+        uint32_t value = 0;
+        int digits = 0;
+        for (; digits < 8 && pos < text.size() && isxdigit((unsigned char)text[pos]); digits++, pos++) {
+            char c = text[pos];
+            value = value << 4 | uint32_t(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
+        }
+        if (digits == 0) failed = true;
+        return value;
+    }
+    U64 read_hex64() {
+        U64 high = read_word();
+        U64 low = read_word();
+        return failed ? ~0ULL : high << 32 | low;
+    }
+};
+
+static bool read_magics(FILE* in) {
+    HexReader reader;
+    reader.text.resize(MAGICS_FILE_LENGTH);
+    size_t got = fread(&reader.text[0], 1, MAGICS_FILE_LENGTH, in);
+    reader.text.resize(got);
+    for (int s = 0; s < 64; s++) {
+        for (U64& slot : rook_table[s]) slot = reader.read_hex64();
+        rook_magic[s].mask = reader.read_hex64();
+        rook_magic[s].magic = reader.read_hex64();
+    }
+    for (int s = 0; s < 64; s++) {
+        for (U64& slot : bishop_table[s]) slot = reader.read_hex64();
+        bishop_magic[s].mask = reader.read_hex64();
+        bishop_magic[s].magic = reader.read_hex64();
+    }
+    return !reader.failed;
+}
+
+static void write_hex64(std::string& out, U64 value) {
+    char text[17];
+    snprintf(text, sizeof text, "%08X%08X", unsigned(value >> 32), unsigned(value & 0xFFFFFFFF));
+    out.append(text, 16);
+}
+
+constexpr long MAGIC_TRIES = 100000000;
+
+// Random sparse candidates until one maps every occupancy subset of the mask
+// to a slot without a clash between different attack sets.
+static bool find_magic(int sq, FILE* out, bool rook) {
+    U64 mask = rook ? rook_mask(sq) : bishop_mask(sq);
+    int shift = rook ? 52 : 55;
+    int slots = rook ? 4096 : 512;
+    int size = 1 << popcount(mask);
+    static U64 occ[4096], att[4096], used[4096];
+    static unsigned stamp[4096], epoch = 0;
+    for (int i = 0; i < size; i++) {
+        occ[i] = index_to_occupancy(i, mask);
+        att[i] = rook ? rook_attacks_slow(sq, occ[i]) : bishop_attacks_slow(sq, occ[i]);
+    }
+    U64 magic = 0;
+    bool found = false;
+    for (long tries = 0; tries < MAGIC_TRIES && !found; tries++) {
+        magic = random64_sparse();
+        // A stamp per slot stands for clearing the slot table before each candidate.
+        if (++epoch == 0) {
+            memset(stamp, 0, sizeof stamp);
+            epoch = 1;
+        }
+        found = true;
+        for (int i = 0; i < size; i++) {
+            int idx = int((occ[i] * magic) >> shift);
+            if (stamp[idx] != epoch) {
+                stamp[idx] = epoch;
+                used[idx] = att[i];
+            } else if (used[idx] != att[i]) {
+                found = false;
+                break;
+            }
+        }
+    }
+    if (found) log_print(" 0x%08X%08X, \n", unsigned(magic >> 32), unsigned(magic & 0xFFFFFFFF));
+    else log_print("Failed!!!\n");
+
+    U64* table = rook ? rook_table[sq] : bishop_table[sq];
+    std::string text;
+    for (int k = 0; k < slots; k++) {
+        table[k] = stamp[k] == epoch ? used[k] : 0;
+        write_hex64(text, table[k]);
+    }
+    (rook ? rook_magic : bishop_magic)[sq] = {mask, magic};
+    write_hex64(text, mask);
+    write_hex64(text, magic);
+    if (out) fwrite(text.data(), 1, text.size(), out);
+    return found;
+}
+
+bool find_rook_magic(int sq, FILE* out) { return find_magic(sq, out, true); }
+bool find_bishop_magic(int sq, FILE* out) { return find_magic(sq, out, false); }
+
+void load_or_find_magics(FILE* magics_in) {
+    if (magics_in) {
+        bool ok = read_magics(magics_in);
+        fclose(magics_in);
+        if (ok) return;
+    }
+    FILE* out = fopen("magics.txt", "wb");
+    if (!out) log_print("info string Can't write magics.txt: the magic tables are searched on every start\n");
+    log_print("const U64 r_magics[64] = {\n");
+    for (int s = 0; s < 64; s++) find_rook_magic(s, out);
+    log_print("};\n\n");
+    log_print("const U64 b_magics[64] = {\n");
+    for (int s = 0; s < 64; s++) find_bishop_magic(s, out);
+    log_print("};\n\n");
+    if (out) fclose(out);
+}
+
+// ---- Static exchange evaluation ------------------------------------------
+
+U64 attackers_to(U64 occ, int sq) {
+    const U64* p = board.pieces;
+    return (knight_attacks[sq] & (p[B_KNIGHT] | p[W_KNIGHT])) | (king_attacks[sq] & (p[B_KING] | p[W_KING])) |
+           (pawn_attacks[0][sq] & p[B_PAWN]) | (pawn_attacks[1][sq] & p[W_PAWN]) |
+           (rook_attacks(sq, occ) & (p[B_ROOK] | p[W_ROOK] | p[B_QUEEN] | p[W_QUEEN])) |
+           (bishop_attacks(sq, occ) & (p[B_BISHOP] | p[W_BISHOP] | p[B_QUEEN] | p[W_QUEEN]));
+}
+
+int see(Move m) {
+    const U64* p = board.pieces;
+    int to = move_to(m), from = move_from(m), mover = move_piece(m);
+    U64 occ = board.occupancy[0] | board.occupancy[1];
+    U64 attackers = attackers_to(occ, to);
+    U64 rooklike = p[B_ROOK] | p[W_ROOK] | p[B_QUEEN] | p[W_QUEEN];
+    U64 bishoplike = p[B_BISHOP] | p[W_BISHOP] | p[B_QUEEN] | p[W_QUEEN];
+    int gain[40];
+    gain[0] = piece_value[board.mailbox[to]];
+    gain[1] = piece_value[mover] - gain[0];
+    if ((-gain[0] > gain[1] ? -gain[0] : gain[1]) < 0) return gain[0];
+    int d = 1;
+    U64 from_bit = bit(from);
+    int from_kind = kind_of(mover);
+    for (;;) {
+        attackers &= ~from_bit;
+        occ &= ~from_bit;
+        if (from_kind == PAWN) attackers |= bishop_attacks(to, occ) & occ & bishoplike;
+        else if (from_kind == ROOK || from_kind == QUEEN)
+            attackers |= (bishop_attacks(to, occ) | rook_attacks(to, occ)) & occ & rooklike;
+        else if (from_kind == BISHOP)
+            attackers |= (bishop_attacks(to, occ) | rook_attacks(to, occ)) & occ & bishoplike;
+        int side = colour_of(mover) ^ (d & 1);
+        U64 set = 0;
+        int kind = PAWN;
+        for (; kind <= KING; kind++) {
+            set = attackers & p[make_piece(kind, side)];
+            if (set) break;
+        }
+        if (!set || d + 1 >= 40) break;
+        from_bit = set & (0 - set);
+        from_kind = kind;
+        d++;
+        gain[d] = piece_value[make_piece(kind, side)] - gain[d - 1];
+        if ((-gain[d - 1] > gain[d] ? -gain[d - 1] : gain[d]) < 0) break;
+    }
+    for (int k = d - 2; k >= 0; k--) gain[k] = -(-gain[k] > gain[k + 1] ? -gain[k] : gain[k + 1]);
+    return gain[0];
+}

@@ -1,0 +1,312 @@
+#include "board.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+#include "attacks.h"
+#include "platform.h"
+
+BoardState board;
+PlyRecord position_stack[STACK_SIZE];
+PlyRecord* last_record;
+SearchInfo search_info;
+HistoryEntry game_history[HISTORY_SIZE];
+
+U64 piece_keys[12][64];
+U64 ep_keys[64];
+U64 castle_keys[16];
+U64 side_key;
+
+const int piece_value[12] = {100, 100, 325, 325, 325, 325, 500, 500, 975, 975, 10000, 10000};
+
+void init_position_stack() {
+    for (int i = 0; i < STACK_SIZE; i++) {
+        PlyRecord& r = position_stack[i];
+        r.next = &position_stack[(i + 1) % STACK_SIZE];
+        r.check_count = 0;
+        r.checker_square = 0;
+        r.castling = 15;
+        r.ep_square = 0;
+        r.key = 0;
+        r.base_key = 0;
+        r.captured = NO_PIECE;
+        r.move_count = 0;
+    }
+    last_record = &position_stack[STACK_SIZE - 1];
+    memset(board.pieces, 0, sizeof board.pieces);
+    memset(board.occupancy, 0, sizeof board.occupancy);
+    for (int& sq : board.mailbox) sq = NO_PIECE;
+}
+
+void clear_move_counters() {
+    search_info.irreversible_index = 0;
+    search_info.halfmove_clock = 0;
+    search_info.history_count = 0;
+}
+
+void clear_history() { memset(game_history, 0, sizeof game_history); }
+
+void init_zobrist_keys() {
+    for (auto& row : piece_keys)
+        for (U64& key : row) key = random64();
+    memset(ep_keys, 0, sizeof ep_keys);
+    for (int sq = 16; sq < 24; sq++) ep_keys[sq] = random64();
+    for (int sq = 40; sq < 48; sq++) ep_keys[sq] = random64();
+    for (U64& key : castle_keys) key = random64();
+    side_key = random64();
+    clear_history();
+}
+
+U64 compute_full_key(PlyRecord* rec) {
+    U64 key = 0;
+    for (int piece = 0; piece < 12; piece++)
+        for (U64 b = board.pieces[piece]; b; b &= b - 1) key ^= piece_keys[piece][lowest_square(b)];
+    if (board.side == WHITE) key ^= side_key;
+    rec->base_key = key;
+    return key ^ castle_keys[rec->castling] ^ ep_keys[rec->ep_square];
+}
+
+// Reads the leading decimal digits at *p, advancing past them.
+static int read_number(const char*& p) {
+    long value = 0;
+    while (isdigit((unsigned char)*p)) {
+        if (value < 100000000) value = value * 10 + (*p - '0');
+        p++;
+    }
+    return int(value);
+}
+
+static int piece_at(int sq) {
+    for (int piece = 0; piece < 12; piece++)
+        if (board.pieces[piece] & bit(sq)) return piece;
+    return NO_PIECE;
+}
+
+// Rights that the placement cannot support (king or rook away from home) are
+// dropped, so castling never moves a piece that is not there.
+static int supported_castling(int rights) {
+    auto at = [](int sq, int piece) { return (board.pieces[piece] & bit(sq)) != 0; };
+    if (!at(4, W_KING)) rights &= ~(WHITE_SHORT | WHITE_LONG);
+    if (!at(7, W_ROOK)) rights &= ~WHITE_SHORT;
+    if (!at(0, W_ROOK)) rights &= ~WHITE_LONG;
+    if (!at(60, B_KING)) rights &= ~(BLACK_SHORT | BLACK_LONG);
+    if (!at(63, B_ROOK)) rights &= ~BLACK_SHORT;
+    if (!at(56, B_ROOK)) rights &= ~BLACK_LONG;
+    return rights;
+}
+
+// An en-passant square is kept only where a pawn can just have passed over it:
+// otherwise an en-passant capture would take a pawn that is not there.
+static int supported_ep_square(int sq) {
+    if (sq == 0) return 0;
+    int us = board.side;
+    int pushed = us == WHITE ? sq - 8 : sq + 8;   // where the enemy pawn stands
+    int origin = us == WHITE ? sq + 8 : sq - 8;   // where it came from
+    if (rank_of(sq) != (us == WHITE ? 5 : 2)) return 0;
+    U64 all = board.occupancy[0] | board.occupancy[1];
+    if ((all & (bit(sq) | bit(origin))) || !(board.pieces[make_piece(PAWN, us ^ 1)] & bit(pushed)))
+        return 0;
+    return sq;
+}
+
+void parse_fen(const char* fen, PlyRecord* rec) {
+    clear_history();
+    memset(board.pieces, 0, sizeof board.pieces);
+    for (int& sq : board.mailbox) sq = NO_PIECE;
+    rec->castling = 0;
+    rec->ep_square = 0;
+    rec->check_count = 0;
+    rec->checker_square = 0;
+    rec->captured = NO_PIECE;
+    rec->key = 0;
+    rec->move_count = 0;
+    clear_move_counters();
+    search_info.start_fullmove = 1;
+    board.side = WHITE;
+    board.material[0] = board.material[1] = 0;
+
+    // Placement: a8 first; "/" counts as a cell, and the cell after the eighth
+    // starts the next rank down. Cells past the eighth of a rank and ranks below
+    // the first are dropped, so a malformed placement never leaves the board.
+    const char* p = fen;
+    int rank = 7, cells = 0;
+    bool placement_done = false;
+    for (; *p; p++) {
+        char ch = *p;
+        if (ch == ' ') {
+            placement_done = true;
+            break;
+        }
+        const char* letter = strchr(PIECE_LETTERS, ch);
+        if (letter && ch) {
+            int piece = int(letter - PIECE_LETTERS);
+            if (cells < 8 && rank >= 0) {
+                int sq = make_square(cells, rank);
+                board.pieces[piece] |= bit(sq);
+                board.mailbox[sq] = piece;
+                if (kind_of(piece) != KING) board.material[colour_of(piece)] += piece_value[piece];
+            }
+            cells++;
+        } else if (ch == '/') {
+            cells++;
+        } else if (ch >= '1' && ch <= '8') {
+            cells += ch - '0';
+        } else {
+            continue;
+        }
+        if (cells > 8) {
+            rank--;
+            cells = 0;
+        }
+    }
+    board.occupancy[0] = board.occupancy[1] = 0;
+    for (int piece = 0; piece < 12; piece++) board.occupancy[piece & 1] |= board.pieces[piece];
+
+    int ep = 0;
+    if (placement_done) {
+        p++;
+        // Side to move.
+        if (*p == 'b') board.side = BLACK;
+        if (*p) p++;
+        while (*p == ' ') p++;
+        // Castling rights up to "-" or a blank.
+        while (*p && *p != ' ' && *p != '-') {
+            if (*p == 'K') rec->castling |= WHITE_SHORT;
+            if (*p == 'Q') rec->castling |= WHITE_LONG;
+            if (*p == 'k') rec->castling |= BLACK_SHORT;
+            if (*p == 'q') rec->castling |= BLACK_LONG;
+            p++;
+        }
+        while (*p && *p != ' ') p++;
+        while (*p == ' ') p++;
+        // En passant on any file, then both counters whatever that field held.
+        if (*p >= 'a' && *p <= 'h' && p[1] >= '1' && p[1] <= '8') ep = make_square(p[0] - 'a', p[1] - '1');
+        while (*p && *p != ' ') p++;
+        while (*p == ' ') p++;
+        search_info.halfmove_clock = read_number(p);
+        while (*p == ' ') p++;
+        int fullmove = read_number(p);
+        if (fullmove > 0) search_info.start_fullmove = fullmove;
+    }
+    search_info.start_side = board.side;
+    rec->castling = supported_castling(rec->castling);
+    rec->ep_square = supported_ep_square(ep);
+    rec->key = compute_full_key(rec);
+    game_history[0].key = rec->key;
+    game_history[0].irreversible_index = 0;
+}
+
+std::string position_to_fen(const PlyRecord* rec) {
+    std::string fen;
+    for (int rank = 7; rank >= 0; rank--) {
+        int empty = 0;
+        for (int file = 0; file < 8; file++) {
+            int piece = piece_at(make_square(file, rank));
+            if (piece == NO_PIECE) {
+                empty++;
+                continue;
+            }
+            if (empty) fen += char('0' + empty);
+            empty = 0;
+            fen += PIECE_LETTERS[piece];
+        }
+        if (empty) fen += char('0' + empty);
+        if (rank) fen += '/';
+    }
+    fen += board.side == WHITE ? " w " : " b ";
+    if (rec->castling & WHITE_SHORT) fen += 'K';
+    if (rec->castling & WHITE_LONG) fen += 'Q';
+    if (rec->castling & BLACK_SHORT) fen += 'k';
+    if (rec->castling & BLACK_LONG) fen += 'q';
+    if (!rec->castling) fen += '-';
+    fen += ' ';
+    if (rec->ep_square) {
+        fen += char('a' + file_of(rec->ep_square));
+        fen += char('1' + rank_of(rec->ep_square));
+    } else {
+        fen += '-';
+    }
+    int plies = search_info.history_count + (search_info.start_side == BLACK ? 1 : 0);
+    fen += ' ' + std::to_string(search_info.halfmove_clock) + ' ' +
+           std::to_string(search_info.start_fullmove + plies / 2) + ' ';
+    return fen;
+}
+
+void print_board(const PlyRecord* rec) {
+    static const char* const castling_text[16] = {"-",  "K",  "Q",   "QK",  "k",  "kK",  "kQ",  "kQK",
+                                                  "q",  "qK", "qQ",  "qQK", "qk", "qkK", "qkQ", "qkQK"};
+    char diagram[8 * 9 + 2];
+    char* out = diagram;
+    for (int rank = 7; rank >= 0; rank--) {
+        *out++ = '\n';
+        for (int file = 0; file < 8; file++) {
+            int piece = piece_at(make_square(file, rank));
+            *out++ = piece == NO_PIECE ? '.' : PIECE_LETTERS[piece];
+        }
+    }
+    *out++ = '\n';
+    *out = 0;
+    log_print("%s", diagram);
+    if (rec->check_count) log_print("\ncheck!\n");
+    log_print("\ncastling: %s\n", castling_text[rec->castling & 15]);
+}
+
+void print_bitboard(uint32_t low, uint32_t high) {
+    U64 b = U64(high) << 32 | low;
+    for (int rank = 7; rank >= 0; rank--) {
+        char row[10] = "\n";
+        for (int file = 0; file < 8; file++) row[1 + file] = (b & bit(make_square(file, rank))) ? '#' : '.';
+        log_print("%s", row);
+    }
+    log_print("\n");
+}
+
+Move parse_move_text(const char* text) {
+    for (int i = 0; i < 4; i++) {
+        char lo = i % 2 == 0 ? 'a' : '1', hi = i % 2 == 0 ? 'h' : '8';
+        if (text[i] < lo || text[i] > hi) return 0;
+    }
+    int from = make_square(text[0] - 'a', text[1] - '1');
+    int to = make_square(text[2] - 'a', text[3] - '1');
+    Move m = Move(from) << 16 | Move(to) << 8;
+    const char* promo = text[4] ? strchr("nbrq", text[4]) : nullptr;
+    if (promo) m |= MOVE_PROMOTION | Move(promo - "nbrq");
+    return m;
+}
+
+const char* move_to_text(Move m) {
+    static char text[6];
+    if (m == 0) return "0000";  // UCI's null move
+    int from = move_from(m), to = move_to(m);
+    text[0] = char('a' + file_of(from));
+    text[1] = char('1' + rank_of(from));
+    text[2] = char('a' + file_of(to));
+    text[3] = char('1' + rank_of(to));
+    text[4] = (m & MOVE_PROMOTION) ? "nbrq"[m & 3] : 0;
+    text[5] = 0;
+    return text;
+}
+
+bool board_is_consistent(const PlyRecord* rec) {
+    U64 seen = 0, occ[2] = {0, 0};
+    int material[2] = {0, 0};
+    for (int piece = 0; piece < 12; piece++) {
+        U64 b = board.pieces[piece];
+        if (b & seen) return false;
+        seen |= b;
+        occ[piece & 1] |= b;
+        for (; b; b &= b - 1) {
+            int sq = lowest_square(b);
+            if (board.mailbox[sq] != piece) return false;
+            if (kind_of(piece) != KING) material[piece & 1] += piece_value[piece];
+        }
+    }
+    for (int sq = 0; sq < 64; sq++)
+        if (!(seen & bit(sq)) && board.mailbox[sq] != NO_PIECE) return false;
+    if (occ[0] != board.occupancy[0] || occ[1] != board.occupancy[1]) return false;
+    if (material[0] != board.material[0] || material[1] != board.material[1]) return false;
+    PlyRecord copy = *rec;
+    U64 key = compute_full_key(&copy);
+    return key == rec->key && copy.base_key == rec->base_key;
+}

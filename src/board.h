@@ -1,0 +1,127 @@
+// Board representation: the global board, the ring of per-ply records, the
+// search-control record with the move counters, the game history, Zobrist
+// keys, FEN in and out, the board diagram and moves as text.
+#pragma once
+
+#include <string>
+
+#include "types.h"
+
+// Most pseudo-legal moves a set-up position can produce: a side has at most
+// 16 pieces (position set-up refuses more), so 15 queens and a king give
+// fewer than 15 * 27 + 8 + 2 moves.
+constexpr int MAX_MOVES = 512;
+// Search and quiescence stop deepening past this ply.
+constexpr int MAX_PLY = 100;
+// Records in the position stack: nodes exist up to ply MAX_PLY + 1, so no
+// record in use is ever reached twice round the ring.
+constexpr int STACK_SIZE = 128;
+// Entries of the game history (game moves and search moves together).
+constexpr int HISTORY_SIZE = 5900;
+// Game moves stop this many entries before the end, so a search always has room.
+constexpr int HISTORY_SEARCH_RESERVE = 2 * MAX_PLY + 16;
+
+struct BoardState {
+    U64 pieces[12];     // one bitboard per piece code
+    U64 occupancy[2];   // [BLACK], [WHITE]
+    int side;           // side to move: WHITE or BLACK
+    int mailbox[64];    // piece code per square, NO_PIECE when empty
+    int material[2];    // piece values without the king, per colour
+};
+
+// One frame of the position stack: what make needs to take a move back, and
+// the moves generated at this ply. Moves of ply n go from record n into n + 1.
+struct PlyRecord {
+    PlyRecord* next;
+    int check_count;        // pieces giving check to the side to move
+    int checker_square;     // one of them
+    int castling;           // rights, WHITE_SHORT | ...
+    int ep_square;          // en-passant target, 0 = none
+    U64 key;                // full key = base key ^ castling key ^ en-passant key
+    U64 base_key;           // pieces and side to move only
+    int captured;           // piece taken by the move made from here, NO_PIECE if none
+    int saved_halfmove;     // counters before the move made from here, for unmake
+    int saved_irreversible;
+    U64 target_mask;        // squares non-king moves may reach (all, or the check line)
+    U64 second_mask;
+    int move_count;
+    Move moves[MAX_MOVES];
+};
+
+// Search control and the move counters that make and unmake keep.
+struct SearchInfo {
+    int state;                  // SEARCH_IDLE, SEARCH_RUNNING, SEARCH_QUIT
+    int infinite;               // no stop by time or instability
+    Move iteration_best_move;
+    Move perft_move;
+    int best_score;
+    int last_printed_score;
+    Move move_to_play;
+    int64_t last_report_time;
+    int64_t start_time;
+    int64_t soft_limit;
+    int64_t hard_limit;
+    int pv_changed;
+    U64 root_key;
+    U64 nodes;                  // since the last node report; drives polling
+    int ply;
+    int depth;
+
+    // Limits of "go" beyond the clock (0 = none).
+    U64 total_nodes;            // every node of the current search
+    U64 node_limit;
+    int mate_limit;
+    int use_clock;              // soft/hard limits apply
+
+    // Move counters kept by make and unmake.
+    int irreversible_index;     // history count at the last capture or pawn move
+    int halfmove_clock;
+    int history_count;          // index of the newest game-history entry
+    // For FEN output: the fullmove number and side to move of the set-up position.
+    int start_fullmove;
+    int start_side;
+};
+
+enum : int { SEARCH_IDLE = 0, SEARCH_RUNNING = 1, SEARCH_QUIT = 2 };
+
+struct HistoryEntry {
+    U64 key;
+    int irreversible_index;
+};
+
+extern BoardState board;
+extern PlyRecord position_stack[STACK_SIZE];
+extern PlyRecord* last_record;
+extern SearchInfo search_info;
+extern HistoryEntry game_history[HISTORY_SIZE];
+
+extern U64 piece_keys[12][64];
+extern U64 ep_keys[64];
+extern U64 castle_keys[16];
+extern U64 side_key;
+
+extern const int piece_value[12];
+
+constexpr const char* START_FEN = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
+
+void init_position_stack();
+void clear_move_counters();
+void clear_history();
+
+// Draws the key tables from random64 (801 draws in a fixed order).
+void init_zobrist_keys();
+// Refreshes the record's base key from the board and returns the full key.
+U64 compute_full_key(PlyRecord* rec);
+
+// Lenient FEN reader: never fails, skips what it does not understand.
+void parse_fen(const char* fen, PlyRecord* rec);
+std::string position_to_fen(const PlyRecord* rec);
+void print_board(const PlyRecord* rec);
+void print_bitboard(uint32_t low, uint32_t high);
+
+// Move text: "e2e4", "e7e8q". parse_move_text gives only from, to and promotion bits.
+Move parse_move_text(const char* text);
+const char* move_to_text(Move m);
+
+// Recomputes everything make keeps incrementally; true when all agree.
+bool board_is_consistent(const PlyRecord* rec);

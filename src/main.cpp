@@ -1,0 +1,3 @@
+#include "engine.h"
+
+int main() { return engine_main(); }

@@ -1,0 +1,527 @@
+#include "movegen.h"
+
+#include <cstring>
+
+#include "attacks.h"
+#include "platform.h"
+
+int castle_mask[64];
+
+void init_castle_mask() {
+    for (int& m : castle_mask) m = 15;
+    castle_mask[0] = 13;   // a1
+    castle_mask[7] = 14;   // h1
+    castle_mask[4] = 12;   // e1
+    castle_mask[56] = 7;   // a8
+    castle_mask[63] = 11;  // h8
+    castle_mask[60] = 3;   // e8
+}
+
+// ---- Generation -----------------------------------------------------------
+
+constexpr U64 RANK_2 = 0x000000000000FF00ULL;
+constexpr U64 RANK_7 = 0x00FF000000000000ULL;
+constexpr U64 RANK_1_AND_8 = 0xFF000000000000FFULL;
+
+void update_check_info(PlyRecord* rec) {
+    int own = board.side, enemy = own ^ 1;
+    const U64* p = board.pieces;
+    U64 king = p[make_piece(KING, own)];
+    rec->check_count = 0;
+    if (!king) return;
+    int k = lowest_square(king);
+    U64 occ = board.occupancy[0] | board.occupancy[1];
+    U64 queens = p[make_piece(QUEEN, enemy)];
+    U64 sliders = (rook_attacks(k, occ) & (p[make_piece(ROOK, enemy)] | queens)) |
+                  (bishop_attacks(k, occ) & (p[make_piece(BISHOP, enemy)] | queens));
+    int count = popcount(sliders);
+    if (sliders) rec->checker_square = lowest_square(sliders);
+    U64 pawns = pawn_attacks[enemy][k] & p[make_piece(PAWN, enemy)];
+    if (pawns) {
+        count++;  // two pawns can never both give check
+        rec->checker_square = lowest_square(pawns);
+    }
+    for (U64 knights = knight_attacks[k] & p[make_piece(KNIGHT, enemy)]; knights;) {
+        count++;
+        rec->checker_square = pop_lowest(knights);
+    }
+    U64 enemy_king = king_attacks[k] & p[make_piece(KING, enemy)];
+    if (enemy_king) {
+        count++;
+        rec->checker_square = lowest_square(enemy_king);
+    }
+    rec->check_count = count;
+}
+
+static inline void add_move(PlyRecord* rec, Move m) { rec->moves[rec->move_count++] = m; }
+
+static inline void add_moves_from(PlyRecord* rec, int from, int piece, U64 targets, U64 enemies) {
+    while (targets) {
+        int to = pop_lowest(targets);
+        add_move(rec, make_move_word(from, to, piece, (enemies & bit(to)) ? MOVE_CAPTURE : 0));
+    }
+}
+
+// Pawn moves landing on `targets`, each from `delta` squares behind (in the
+// mover's direction); a landing on the last rank becomes the four promotions
+// knight, bishop, rook, queen.
+static inline void add_pawn_moves(PlyRecord* rec, U64 targets, int delta, int piece, Move flags) {
+    int side = colour_of(piece);
+    while (targets) {
+        int to = pop_lowest(targets);
+        int from = side == WHITE ? to - delta : to + delta;
+        if (bit(to) & RANK_1_AND_8) {
+            for (Move promo = 0; promo < 4; promo++)
+                add_move(rec, make_move_word(from, to, piece, flags | MOVE_PROMOTION | promo));
+        } else {
+            add_move(rec, make_move_word(from, to, piece, flags));
+        }
+    }
+}
+
+static inline U64 forward(U64 b, int side, int n) { return side == WHITE ? b << n : b >> n; }
+
+// The shared frame of both generators. `quiet` selects all moves or the
+// tactical subset (captures, promotions, steps to the seventh rank).
+static void generate(PlyRecord* rec, bool quiet) {
+    rec->target_mask = ~0ULL;
+    rec->second_mask = 0;
+    rec->captured = NO_PIECE;
+    rec->move_count = 0;
+    update_check_info(rec);
+
+    int own = board.side;
+    const U64* p = board.pieces;
+    U64 O = board.occupancy[own], E = board.occupancy[own ^ 1], A = O | E;
+    int king_code = make_piece(KING, own);
+    U64 king = p[king_code];
+    int k = king ? lowest_square(king) : 0;
+    if (king) add_moves_from(rec, k, king_code, king_attacks[k] & (quiet ? ~O : E), E);
+    if (rec->check_count >= 2) return;
+
+    U64 T = ~0ULL;
+    if (rec->check_count == 1) T = between[k][rec->checker_square] | bit(rec->checker_square);
+    rec->target_mask = T;
+
+    if (quiet) {
+        if (own == WHITE) {
+            if ((rec->castling & WHITE_SHORT) && !(A & (bit(5) | bit(6))))
+                add_move(rec, make_move_word(k, k + 2, king_code, MOVE_CASTLE));
+            if ((rec->castling & WHITE_LONG) && !(A & (bit(1) | bit(2) | bit(3))))
+                add_move(rec, make_move_word(k, k - 2, king_code, MOVE_CASTLE));
+        } else {
+            if ((rec->castling & BLACK_SHORT) && !(A & (bit(61) | bit(62))))
+                add_move(rec, make_move_word(k, k + 2, king_code, MOVE_CASTLE));
+            if ((rec->castling & BLACK_LONG) && !(A & (bit(57) | bit(58) | bit(59))))
+                add_move(rec, make_move_word(k, k - 2, king_code, MOVE_CASTLE));
+        }
+    }
+
+    U64 piece_targets = (quiet ? ~O : E) & T;
+    for (int kind = QUEEN; kind >= KNIGHT; kind--) {
+        int code = make_piece(kind, own);
+        for (U64 b = p[code]; b;) {
+            int from = pop_lowest(b);
+            U64 att = kind == QUEEN    ? queen_attacks(from, A)
+                      : kind == ROOK   ? rook_attacks(from, A)
+                      : kind == BISHOP ? bishop_attacks(from, A)
+                                       : knight_attacks[from];
+            add_moves_from(rec, from, code, att & piece_targets, E);
+        }
+    }
+
+    int pawn = make_piece(PAWN, own);
+    U64 P = p[pawn];
+    int toward_h = own == WHITE ? 9 : 7, toward_a = own == WHITE ? 7 : 9;
+    add_pawn_moves(rec, forward(P & NOT_FILE_H, own, toward_h) & E & T, toward_h, pawn, MOVE_CAPTURE);
+    add_pawn_moves(rec, forward(P & NOT_FILE_A, own, toward_a) & E & T, toward_a, pawn, MOVE_CAPTURE);
+    U64 single = forward(P, own, 8) & ~A & T;
+    if (!quiet) single &= own == WHITE ? (RANK_7 | RANK_1_AND_8) : (RANK_2 | RANK_1_AND_8);
+    add_pawn_moves(rec, single, 8, pawn, 0);
+    if (!quiet) return;
+    U64 start_rank = own == WHITE ? RANK_2 : RANK_7;
+    U64 doubles = forward(forward(P & start_rank, own, 8) & ~A, own, 8) & ~A & T;
+    add_pawn_moves(rec, doubles, 16, pawn, MOVE_DOUBLE_STEP);
+    if (rec->ep_square) {
+        for (U64 b = pawn_attacks[own][rec->ep_square] & P; b;)
+            add_move(rec, make_move_word(pop_lowest(b), rec->ep_square, pawn, MOVE_EN_PASSANT));
+    }
+}
+
+void generate_moves(PlyRecord* rec) { generate(rec, true); }
+void generate_captures(PlyRecord* rec) { generate(rec, false); }
+
+// ---- Make and unmake ------------------------------------------------------
+
+static inline void move_piece_bits(int piece, int from, int to) {
+    U64 from_to = bit(from) | bit(to);
+    board.pieces[piece] ^= from_to;
+    board.occupancy[colour_of(piece)] ^= from_to;
+    board.mailbox[from] = NO_PIECE;
+    board.mailbox[to] = piece;
+}
+
+static inline void toggle_piece(int piece, int sq) {
+    board.pieces[piece] ^= bit(sq);
+    board.occupancy[colour_of(piece)] ^= bit(sq);
+}
+
+static inline void castling_rook_squares(int king_to, int king_from, int& rook_from, int& rook_to) {
+    if (king_to > king_from) {
+        rook_from = king_to + 1;
+        rook_to = king_to - 1;
+    } else {
+        rook_from = king_to - 2;
+        rook_to = king_to + 1;
+    }
+}
+
+// Takes the board changes of m back; the mover is the side not to move now.
+static void undo_board(Move m, PlyRecord* cur) {
+    int from = move_from(m), to = move_to(m), piece = move_piece(m);
+    int side = colour_of(piece), enemy = side ^ 1;
+    switch (move_kind(m)) {
+    case MOVE_CAPTURE | MOVE_PROMOTION:
+    case MOVE_PROMOTION: {
+        int promoted = make_piece(move_promotion_kind(m), side);
+        toggle_piece(promoted, to);
+        toggle_piece(piece, from);
+        board.mailbox[from] = piece;
+        board.mailbox[to] = NO_PIECE;
+        board.material[side] -= piece_value[promoted] - piece_value[piece];
+        break;
+    }
+    case MOVE_CASTLE: {
+        int rook_from, rook_to;
+        castling_rook_squares(to, from, rook_from, rook_to);
+        move_piece_bits(piece, to, from);
+        move_piece_bits(make_piece(ROOK, side), rook_to, rook_from);
+        break;
+    }
+    default:
+        move_piece_bits(piece, to, from);
+        break;
+    }
+    if (m & MOVE_CAPTURE) {
+        int cap = cur->captured;
+        toggle_piece(cap, to);
+        board.mailbox[to] = cap;
+        board.material[enemy] += piece_value[cap];
+        cur->captured = NO_PIECE;
+    } else if (m & MOVE_EN_PASSANT) {
+        int cap_sq = make_square(file_of(to), rank_of(from));
+        toggle_piece(cur->captured, cap_sq);
+        board.mailbox[cap_sq] = cur->captured;
+        board.material[enemy] += piece_value[cur->captured];
+        cur->captured = NO_PIECE;
+    }
+}
+
+static inline void push_history(U64 key) {
+    SearchInfo& si = search_info;
+    si.history_count++;
+    game_history[si.history_count].key = key;
+    game_history[si.history_count].irreversible_index = si.irreversible_index;
+}
+
+static inline void pop_history(const PlyRecord* cur) {
+    SearchInfo& si = search_info;
+    game_history[si.history_count] = HistoryEntry{0, 0};
+    si.history_count--;
+    si.irreversible_index = cur->saved_irreversible;
+    si.halfmove_clock = cur->saved_halfmove;
+}
+
+// True when the king of `side` would be attacked standing on each of the squares.
+static bool king_path_attacked(int side, int king_code, const int* squares, int n, PlyRecord* scratch) {
+    U64 king = board.pieces[king_code], own = board.occupancy[side];
+    bool attacked = false;
+    for (int i = 0; i < n && !attacked; i++) {
+        board.pieces[king_code] = bit(squares[i]);
+        board.occupancy[side] = (own & ~king) | bit(squares[i]);
+        update_check_info(scratch);
+        attacked = scratch->check_count != 0;
+    }
+    board.pieces[king_code] = king;
+    board.occupancy[side] = own;
+    return attacked;
+}
+
+Move make_move(int index, PlyRecord* cur, PlyRecord* next) {
+    Move m = cur->moves[index];
+    SearchInfo& si = search_info;
+    if (si.history_count + 1 >= HISTORY_SIZE) return 0;  // never reached: game moves stop well before
+
+    int side = board.side, enemy = side ^ 1;
+    int from = move_from(m), to = move_to(m), piece = move_piece(m);
+    const int kind = move_kind(m);
+
+    // Everything a refusal puts back (cur and next may be the same record).
+    const int saved_check_count = next->check_count, saved_checker = next->checker_square;
+    const int saved_castling = next->castling, saved_ep = next->ep_square;
+    const U64 saved_key = next->key, saved_base = next->base_key;
+    const int saved_halfmove = si.halfmove_clock, saved_irreversible = si.irreversible_index;
+
+    if (kind == MOVE_CASTLE) {
+        int path[3] = {from, (from + to) / 2, to};
+        bool attacked = king_path_attacked(side, piece, path, 3, next);
+        next->check_count = saved_check_count;
+        next->checker_square = saved_checker;
+        if (attacked) return 0;
+    }
+
+    cur->saved_halfmove = saved_halfmove;
+    cur->saved_irreversible = saved_irreversible;
+    U64 base = cur->base_key ^ side_key;
+    int castling = cur->castling & castle_mask[from] & castle_mask[to];
+    int ep = 0;
+    bool irreversible = true;
+
+    if (m & MOVE_CAPTURE) {
+        int cap = board.mailbox[to];
+        cur->captured = cap;
+        toggle_piece(cap, to);
+        base ^= piece_keys[cap][to];
+        board.material[enemy] -= piece_value[cap];
+    }
+    switch (kind) {
+    case MOVE_CAPTURE | MOVE_PROMOTION:
+    case MOVE_PROMOTION: {
+        int promoted = make_piece(move_promotion_kind(m), side);
+        toggle_piece(piece, from);
+        toggle_piece(promoted, to);
+        board.mailbox[from] = NO_PIECE;
+        board.mailbox[to] = promoted;
+        base ^= piece_keys[piece][from] ^ piece_keys[promoted][to];
+        board.material[side] += piece_value[promoted] - piece_value[piece];
+        break;
+    }
+    case MOVE_EN_PASSANT: {
+        int cap = piece ^ 1;
+        int cap_sq = make_square(file_of(to), rank_of(from));
+        cur->captured = cap;
+        toggle_piece(cap, cap_sq);
+        board.mailbox[cap_sq] = NO_PIECE;
+        base ^= piece_keys[cap][cap_sq];
+        board.material[enemy] -= piece_value[cap];
+        move_piece_bits(piece, from, to);
+        base ^= piece_keys[piece][from] ^ piece_keys[piece][to];
+        break;
+    }
+    case MOVE_CASTLE: {
+        int rook = make_piece(ROOK, side), rook_from, rook_to;
+        castling_rook_squares(to, from, rook_from, rook_to);
+        move_piece_bits(piece, from, to);
+        move_piece_bits(rook, rook_from, rook_to);
+        base ^= piece_keys[piece][from] ^ piece_keys[piece][to] ^ piece_keys[rook][rook_from] ^
+                piece_keys[rook][rook_to];
+        irreversible = false;
+        break;
+    }
+    default:  // quiet, capture, double step
+        move_piece_bits(piece, from, to);
+        base ^= piece_keys[piece][from] ^ piece_keys[piece][to];
+        if (kind == MOVE_DOUBLE_STEP) ep = (from + to) / 2;
+        irreversible = kind != 0 || kind_of(piece) == PAWN;
+        break;
+    }
+    if (irreversible) {
+        si.irreversible_index = si.history_count;
+        si.halfmove_clock = 0;
+    } else {
+        si.halfmove_clock++;
+    }
+
+    next->castling = castling;
+    next->ep_square = ep;
+    next->base_key = base;
+    next->key = base ^ ep_keys[ep] ^ castle_keys[castling];
+
+    // Legality: the mover's king must not stand attacked.
+    update_check_info(next);
+    bool illegal = next->check_count != 0;
+    next->check_count = saved_check_count;
+    next->checker_square = saved_checker;
+    if (illegal) {
+        undo_board(m, cur);
+        next->castling = saved_castling;
+        next->ep_square = saved_ep;
+        next->key = saved_key;
+        next->base_key = saved_base;
+        si.halfmove_clock = saved_halfmove;
+        si.irreversible_index = saved_irreversible;
+        return 0;
+    }
+    board.side ^= 1;
+    push_history(next->key);
+    si.ply++;
+    return m;
+}
+
+void unmake_move(int index, PlyRecord* cur) {
+    board.side ^= 1;
+    search_info.ply--;
+    pop_history(cur);
+    undo_board(cur->moves[index], cur);
+}
+
+void make_null_move(PlyRecord* cur, PlyRecord* next) {
+    SearchInfo& si = search_info;
+    next->ep_square = 0;
+    next->castling = cur->castling;
+    next->base_key = cur->base_key ^ side_key;
+    next->key = next->base_key ^ castle_keys[next->castling];
+    board.side ^= 1;
+    si.ply++;
+    cur->saved_halfmove = si.halfmove_clock;
+    cur->saved_irreversible = si.irreversible_index;
+    si.halfmove_clock++;
+    push_history(next->key);
+}
+
+void unmake_null_move(PlyRecord* cur) {
+    board.side ^= 1;
+    search_info.ply--;
+    pop_history(cur);
+}
+
+// ---- Moves of a "position" command -----------------------------------------
+
+static int find_text_move(Move word, int compare_promotion, const PlyRecord* rec) {
+    Move mask = compare_promotion ? 0xFFFF13u : 0xFFFF00u;
+    for (int i = 0; i < rec->move_count; i++)
+        if ((rec->moves[i] & mask) == (word & mask)) return i;
+    return -1;
+}
+
+int make_move_by_word(Move word, int compare_promotion, PlyRecord* rec) {
+    generate_moves(rec);
+    int i = find_text_move(word, compare_promotion, rec);
+    if (i < 0) return 0;
+    make_move(i, rec, rec);
+    return 1;
+}
+
+int find_and_make_text_move(Move move, int compare_promotion, PlyRecord* rec) {
+    generate_moves(rec);
+    int i = find_text_move(move, compare_promotion, rec);
+    return i >= 0 && make_move(i, rec, rec) != 0;
+}
+
+void apply_move_list(const char* text, PlyRecord* rec) {
+    int compare_promotion = 0;
+    const char* p = text;
+    for (;;) {
+        while (*p == ' ') p++;
+        if (!*p) return;
+        Move m = parse_move_text(p);
+        if (!m) return;
+        if (m & MOVE_PROMOTION) compare_promotion = 1;
+        if (search_info.history_count >= HISTORY_SIZE - HISTORY_SEARCH_RESERVE) {
+            log_print("info string Game too long: moves from the %ith on are ignored\n", search_info.history_count + 1);
+            return;
+        }
+        if (!find_and_make_text_move(m, compare_promotion, rec)) {
+            log_print("info string Can't understand move line\n");
+            print_board(rec);
+            log_print("%s\n", p);
+            return;
+        }
+        while (*p && *p != ' ') p++;
+    }
+}
+
+// ---- Repetition and the legal list -----------------------------------------
+
+int is_repetition(const PlyRecord* rec) {
+    const SearchInfo& si = search_info;
+    for (int i = si.history_count - 2; i > si.irreversible_index; i -= 2)
+        if (game_history[i].key == rec->key) return 1;
+    return 0;
+}
+
+void sort_by_score(int* scores, Move* moves, int count) {
+    static const int gaps[] = {9, 5, 3, 2, 1};
+    for (int gap : gaps) {
+        if (gap >= count) continue;
+        for (int i = gap; i < count; i++) {
+            int score = scores[i];
+            Move move = moves[i];
+            int j = i;
+            for (; j >= gap && scores[j - gap] < score; j -= gap) {
+                scores[j] = scores[j - gap];
+                moves[j] = moves[j - gap];
+            }
+            scores[j] = score;
+            moves[j] = move;
+        }
+    }
+}
+
+int generate_legal_moves(PlyRecord* rec) {
+    generate_moves(rec);
+    int flags[MAX_MOVES];
+    int legal = 0;
+    for (int i = 0; i < rec->move_count; i++) {
+        flags[i] = make_move(i, rec, rec->next) ? 1 : 0;
+        if (flags[i]) {
+            legal++;
+            unmake_move(i, rec);
+        }
+    }
+    sort_by_score(flags, rec->moves, rec->move_count);
+    rec->move_count = legal;
+    return legal;
+}
+
+bool square_attacked(int sq, int by) {
+    const U64* p = board.pieces;
+    U64 occ = board.occupancy[0] | board.occupancy[1];
+    U64 queens = p[make_piece(QUEEN, by)];
+    return (pawn_attacks[by][sq] & p[make_piece(PAWN, by)]) || (knight_attacks[sq] & p[make_piece(KNIGHT, by)]) ||
+           (king_attacks[sq] & p[make_piece(KING, by)]) ||
+           (bishop_attacks(sq, occ) & (p[make_piece(BISHOP, by)] | queens)) ||
+           (rook_attacks(sq, occ) & (p[make_piece(ROOK, by)] | queens));
+}
+
+std::string position_problem() {
+    for (int side = BLACK; side <= WHITE; side++) {
+        const char* name = side == WHITE ? "White" : "Black";
+        if (popcount(board.pieces[make_piece(KING, side)]) != 1)
+            return std::string(name) + " must have exactly one king";
+        if (popcount(board.occupancy[side]) > 16) return std::string(name) + " has more than 16 pieces";
+    }
+    int waiting = board.side ^ 1;
+    if (square_attacked(lowest_square(board.pieces[make_piece(KING, waiting)]), board.side))
+        return "the side not to move is in check";
+    return "";
+}
+
+// ---- Printing ----------------------------------------------------------------
+
+static void print_to_square(Move m) {
+    int to = move_to(m);
+    if (m & (MOVE_CAPTURE | MOVE_EN_PASSANT))
+        log_print("x%c%c%s", 'a' + file_of(to), '1' + rank_of(to), (m & MOVE_EN_PASSANT) ? " ep" : "");
+    else
+        log_print("%c%c ", 'a' + file_of(to), '1' + rank_of(to));
+}
+
+void print_move(Move m) {
+    int from = move_from(m);
+    log_print(" %c", PIECE_LETTERS[move_piece(m)]);
+    log_print("%c%c", 'a' + file_of(from), '1' + rank_of(from));
+    print_to_square(m);
+}
+
+void print_move_list(const PlyRecord* rec) {
+    log_print("\n");
+    for (int i = 0; i < rec->move_count; i++) {
+        Move m = rec->moves[i];
+        int from = move_from(m);
+        log_print("%3i >> %c%c%c", i + 1, PIECE_LETTERS[move_piece(m)], 'a' + file_of(from), '1' + rank_of(from));
+        print_to_square(m);
+        log_print("\n");
+    }
+    log_print("\n");
+}

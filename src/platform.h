@@ -1,0 +1,27 @@
+// The only OS-specific code: buffered line input that can be polled without
+// blocking, a blocking wait for input while idle, and a millisecond wall clock.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Longest input line accepted; a longer one is skipped whole.
+constexpr size_t MAX_LINE_LENGTH = 4u << 20;
+
+enum class LineStatus { Line, TooLong, EndOfInput };
+
+// True when a whole line (or the end of input) is waiting: never blocks.
+bool input_available();
+// Blocks until input_available() would say yes.
+void wait_for_input();
+// Takes the next line, without its line end (and without a trailing CR).
+// Blocks when no whole line is waiting yet.
+LineStatus read_line(std::string& line);
+
+// Milliseconds of monotonic wall time.
+int64_t now_ms();
+
+// Every line the engine prints goes through here: formatted into a bounded
+// buffer (an over-long message is cut, never overflowed) and flushed at once
+// so that a reader on a pipe sees it immediately.
+void log_print(const char* format, ...) __attribute__((format(printf, 1, 2)));
