@@ -378,6 +378,8 @@ int command_step(PlyRecord* root) {
 
 uint64_t perft_count(int depth, PlyRecord* rec) {
     if (depth == 0) return 1;
+    // The last ply is only counted: no move needs to be made there.
+    if (depth == 1) return uint64_t(count_legal_moves(rec));
     generate_moves(rec);
     uint64_t total = 0;
     PlyRecord* next = rec->next;

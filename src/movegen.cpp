@@ -151,6 +151,61 @@ static void generate(PlyRecord* rec, bool quiet) {
 void generate_moves(PlyRecord* rec) { generate(rec, true); }
 void generate_captures(PlyRecord* rec) { generate(rec, false); }
 
+// Number of legal moves, without making any: moves of pinned pieces must stay
+// on their pin line, king steps must not land on attacked squares, castling
+// must not pass one. Only en passant is tried on the board.
+int count_legal_moves(PlyRecord* rec) {
+    generate_moves(rec);
+    int own = board.side, enemy = own ^ 1;
+    const U64* p = board.pieces;
+    U64 king = p[make_piece(KING, own)];
+    if (!king) return rec->move_count;
+    int k = lowest_square(king);
+    U64 occ = board.occupancy[0] | board.occupancy[1];
+    U64 queens = p[make_piece(QUEEN, enemy)];
+    U64 rooks = p[make_piece(ROOK, enemy)] | queens, bishops = p[make_piece(BISHOP, enemy)] | queens;
+
+    // Pinned pieces and the squares each may still reach.
+    U64 pinned = 0;
+    U64 pin_line[64];
+    U64 snipers = (rook_attacks(k, board.occupancy[enemy]) & rooks) | (bishop_attacks(k, board.occupancy[enemy]) & bishops);
+    while (snipers) {
+        int s = pop_lowest(snipers);
+        U64 blockers = between[k][s] & occ;
+        if (blockers && !(blockers & (blockers - 1)) && (blockers & board.occupancy[own])) {
+            pinned |= blockers;
+            pin_line[lowest_square(blockers)] = between[k][s] | bit(s);
+        }
+    }
+
+    U64 occ_without_king = occ & ~king;
+    auto attacked = [&](int sq) {
+        return (pawn_attacks[enemy][sq] & p[make_piece(PAWN, enemy)]) || (knight_attacks[sq] & p[make_piece(KNIGHT, enemy)]) ||
+               (king_attacks[sq] & p[make_piece(KING, enemy)]) || (bishop_attacks(sq, occ_without_king) & bishops) ||
+               (rook_attacks(sq, occ_without_king) & rooks);
+    };
+
+    int legal = 0;
+    for (int i = 0; i < rec->move_count; i++) {
+        Move m = rec->moves[i];
+        int from = move_from(m), to = move_to(m);
+        if (from == k) {
+            if (m & MOVE_CASTLE)
+                legal += !rec->check_count && !attacked((from + to) / 2) && !attacked(to);
+            else
+                legal += !attacked(to);
+        } else if (m & MOVE_EN_PASSANT) {
+            if (make_move(i, rec, rec->next)) {
+                legal++;
+                unmake_move(i, rec);
+            }
+        } else {
+            legal += !(pinned & bit(from)) || (pin_line[from] & bit(to));
+        }
+    }
+    return legal;
+}
+
 // ---- Make and unmake ------------------------------------------------------
 
 static inline void move_piece_bits(int piece, int from, int to) {

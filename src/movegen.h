@@ -16,6 +16,9 @@ void generate_moves(PlyRecord* rec);
 // Captures, promotions and pawn steps to the seventh rank.
 void generate_captures(PlyRecord* rec);
 
+// Generates the moves and returns how many are legal (the list keeps all).
+int count_legal_moves(PlyRecord* rec);
+
 // Plays move `index` of cur's list into next; 0 when the mover's king would be
 // left attacked (or castling passes an attacked square): then nothing changed.
 Move make_move(int index, PlyRecord* cur, PlyRecord* next);
