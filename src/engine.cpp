@@ -228,11 +228,13 @@ static int go(const char* line, PlyRecord* root) {
     si.use_clock = clock_given || !other_limit;
     set_time_limits(line);
 
+    // The table is not cleared around the search: entries of earlier searches
+    // carry an older generation, which makes every probe and ordering look-up
+    // ignore them, so a clear would only cost time (much of it with a big table).
     searching = true;
     think(max_depth, root);
     searching = false;
     go_enabled = true;
-    hash_clear();
     return si.state == SEARCH_QUIT ? 1 : 0;
 }
 
