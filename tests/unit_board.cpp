@@ -1,0 +1,645 @@
+// Board representation: FEN in and out, material and mailbox, the board
+// diagram, move text, the position stack ring, Zobrist keys and the command
+// parser's two helpers.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "attacks.h"
+#include "board.h"
+#include "engine.h"
+#include "movegen.h"
+#include "test_support.h"
+
+namespace {
+
+int square_of(const char* name) { return make_square(name[0] - 'a', name[1] - '1'); }
+
+// Builds a FEN placement from a list like "Ke1 ke8 pf5" (piece letter, square).
+std::string placement_of(const char* pieces) {
+    char cells[64];
+    memset(cells, 0, sizeof cells);
+    for (const char* p = pieces; *p;) {
+        while (*p == ' ') p++;
+        if (!*p) break;
+        cells[square_of(p + 1)] = p[0];
+        p += 3;
+    }
+    std::string out;
+    for (int rank = 7; rank >= 0; rank--) {
+        int empty = 0;
+        for (int file = 0; file < 8; file++) {
+            char c = cells[make_square(file, rank)];
+            if (!c) {
+                empty++;
+                continue;
+            }
+            if (empty) out += char('0' + empty);
+            empty = 0;
+            out += c;
+        }
+        if (empty) out += char('0' + empty);
+        if (rank) out += '/';
+    }
+    return out;
+}
+
+int piece_count() {
+    int n = 0;
+    for (U64 b : board.pieces) n += popcount(b);
+    return n;
+}
+
+// The mailbox and bitboards as a 64-letter text, a8 first, "." for empty.
+std::string board_text() {
+    std::string text;
+    for (int rank = 7; rank >= 0; rank--)
+        for (int file = 0; file < 8; file++) {
+            int sq = make_square(file, rank);
+            int found = NO_PIECE;
+            for (int piece = 0; piece < 12; piece++)
+                if (board.pieces[piece] & bit(sq)) found = piece;
+            text += found == NO_PIECE ? '.' : PIECE_LETTERS[found];
+        }
+    return text;
+}
+
+std::string print_board_output(PlyRecord* rec) {
+    return capture_output([](void* arg) { print_board(static_cast<PlyRecord*>(arg)); }, rec);
+}
+
+}  // namespace
+
+// ---- FEN reading ---------------------------------------------------------------
+
+TEST(ParseFen, StartPositionPlacementMailboxAndMaterial) {
+    PlyRecord* root = setup_position(START_FEN);
+    EXPECT_EQ(board_text(),
+              "rnbqkbnr"
+              "pppppppp"
+              "................................"
+              "PPPPPPPP"
+              "RNBQKBNR");
+    EXPECT_EQ(board.side, WHITE);
+    EXPECT_EQ(root->castling, 15);
+    EXPECT_EQ(root->ep_square, 0);
+    // 8 pawns, 2 knights, 2 bishops, 2 rooks, a queen; the king is not counted.
+    EXPECT_EQ(board.material[WHITE], 8 * 100 + 4 * 325 + 2 * 500 + 975);
+    EXPECT_EQ(board.material[BLACK], 8 * 100 + 4 * 325 + 2 * 500 + 975);
+    EXPECT_EQ(board.occupancy[WHITE], 0xFFFFULL);
+    EXPECT_EQ(board.occupancy[BLACK], 0xFFFF000000000000ULL);
+    EXPECT_EQ(board.mailbox[square_of("e1")], W_KING);
+    EXPECT_EQ(board.mailbox[square_of("d8")], B_QUEEN);
+    EXPECT_EQ(board.mailbox[square_of("g2")], W_PAWN);
+    for (int sq = 16; sq < 48; sq++) EXPECT_EQ(board.mailbox[sq], NO_PIECE) << sq;
+    EXPECT_TRUE(board_is_consistent(root));
+}
+
+TEST(ParseFen, MailboxAndMaterialFollowThePlacement) {
+    struct Case {
+        const char* fen;
+        int white_material, black_material;
+    };
+    const Case cases[] = {
+        {"4k3/8/8/8/8/8/8/4K3 w - - 0 1", 0, 0},
+        {"4k3/8/8/3q4/8/8/8/RN2K3 w - - 0 1", 500 + 325, 975},
+        {"rnbqkbnr/8/8/8/8/8/PPPPPPPP/4K3 b - - 0 1", 800, 2 * 500 + 4 * 325 + 975},
+        {"7k/PPPPPPPP/8/8/8/8/pppppppp/K7 w - - 0 1", 800, 800},
+        {"QQQQQQQQ/8/8/8/8/8/8/k6K w - - 0 1", 8 * 975, 0},
+    };
+    for (const Case& c : cases) {
+        PlyRecord* root = setup_position(c.fen);
+        EXPECT_EQ(board.material[WHITE], c.white_material) << c.fen;
+        EXPECT_EQ(board.material[BLACK], c.black_material) << c.fen;
+        for (int sq = 0; sq < 64; sq++) {
+            int expected = NO_PIECE;
+            for (int piece = 0; piece < 12; piece++)
+                if (board.pieces[piece] & bit(sq)) expected = piece;
+            EXPECT_EQ(board.mailbox[sq], expected) << c.fen << " square " << sq;
+        }
+        EXPECT_TRUE(board_is_consistent(root)) << c.fen;
+    }
+}
+
+TEST(ParseFen, SideCastlingAndCounters) {
+    struct Case {
+        const char* fen;
+        int side, castling, halfmove, fullmove;
+    };
+    const Case cases[] = {
+        {"r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1", WHITE, 15, 0, 1},
+        {"r3k2r/8/8/8/8/8/8/R3K2R b KQkq - 3 17", BLACK, 15, 3, 17},
+        {"r3k2r/8/8/8/8/8/8/R3K2R w Kq - 0 1", WHITE, WHITE_SHORT | BLACK_LONG, 0, 1},
+        {"r3k2r/8/8/8/8/8/8/R3K2R w qkQK - 0 1", WHITE, 15, 0, 1},
+        {"r3k2r/8/8/8/8/8/8/R3K2R w Qk - 0 1", WHITE, WHITE_LONG | BLACK_SHORT, 0, 1},
+        {"r3k2r/8/8/8/8/8/8/R3K2R b - - 0 1", BLACK, 0, 0, 1},
+        // Unknown letters in the castling field are ignored.
+        {"r3k2r/8/8/8/8/8/8/R3K2R w KxQ - 0 1", WHITE, WHITE_SHORT | WHITE_LONG, 0, 1},
+        // Counters are read whatever the en-passant field holds.
+        {"4k3/8/8/8/8/8/8/4K3 w - - 5 20", WHITE, 0, 5, 20},
+        {"4k3/8/8/8/8/8/8/4K3 w - a3 7 33", WHITE, 0, 7, 33},
+        {"4k3/8/8/8/8/8/8/4K3 b - h6 99 120", BLACK, 0, 99, 120},
+        // A side letter other than w or b leaves White to move.
+        {"4k3/8/8/8/8/8/8/4K3 x - - 0 1", WHITE, 0, 0, 1},
+        // Missing counters keep their cleared values; fullmove 0 counts as 1.
+        {"4k3/8/8/8/8/8/8/4K3 b - -", BLACK, 0, 0, 1},
+        {"4k3/8/8/8/8/8/8/4K3 w - - 12", WHITE, 0, 12, 1},
+        {"4k3/8/8/8/8/8/8/4K3 w - - 4 0", WHITE, 0, 4, 1},
+    };
+    for (const Case& c : cases) {
+        PlyRecord* root = setup_position(c.fen);
+        EXPECT_EQ(board.side, c.side) << c.fen;
+        EXPECT_EQ(root->castling, c.castling) << c.fen;
+        EXPECT_EQ(search_info.halfmove_clock, c.halfmove) << c.fen;
+        EXPECT_EQ(search_info.start_fullmove, c.fullmove) << c.fen;
+        // A freshly set-up position is the start of the game history.
+        EXPECT_EQ(search_info.history_count, 0) << c.fen;
+        EXPECT_EQ(search_info.irreversible_index, 0) << c.fen;
+        EXPECT_EQ(game_history[0].key, root->key) << c.fen;
+        EXPECT_TRUE(board_is_consistent(root)) << c.fen;
+    }
+}
+
+TEST(ParseFen, CastlingRightsWithoutKingOrRookAreDropped) {
+    struct Case {
+        const char* fen;
+        int castling;
+    };
+    const Case cases[] = {
+        {"r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1", 15},
+        {"r3k3/8/8/8/8/8/8/R3K2R w KQkq - 0 1", WHITE_SHORT | WHITE_LONG | BLACK_LONG},  // no h8 rook
+        {"4k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1", WHITE_SHORT | WHITE_LONG | BLACK_SHORT}, // no a8 rook
+        {"r3k2r/8/8/8/8/8/8/4K2R w KQkq - 0 1", WHITE_SHORT | BLACK_SHORT | BLACK_LONG}, // no a1 rook
+        {"r3k2r/8/8/8/8/8/8/R3K3 w KQkq - 0 1", WHITE_LONG | BLACK_SHORT | BLACK_LONG},  // no h1 rook
+        {"r3k2r/8/8/8/8/8/8/R2K3R w KQkq - 0 1", BLACK_SHORT | BLACK_LONG},              // king on d1
+        {"r4k1r/8/8/8/8/8/8/R3K2R w KQkq - 0 1", WHITE_SHORT | WHITE_LONG},              // king on f8
+        // A rook of the wrong colour on the corner does not carry a right.
+        {"R3k2r/8/8/8/8/8/8/r3K2R w KQkq - 0 1", WHITE_SHORT | BLACK_SHORT},
+        {"4k3/8/8/8/8/8/8/4K3 w KQkq - 0 1", 0},
+    };
+    for (const Case& c : cases) {
+        PlyRecord* root = setup_position(c.fen);
+        EXPECT_EQ(root->castling, c.castling) << c.fen;
+        EXPECT_TRUE(board_is_consistent(root)) << c.fen;
+    }
+}
+
+// A pawn that has just advanced two squares on any file leaves its en-passant
+// square, for either side to move.
+TEST(ParseFen, EnPassantSquareOnEveryFileForBothSides) {
+    for (int file = 0; file < 8; file++) {
+        const char f = char('a' + file);
+        // Kings in the corners keep every pushed pawn's path clear; a pawn of the
+        // side to move stands ready to take en passant.
+        const char capturer = char('a' + (file == 0 ? 1 : file - 1));
+        std::string black_pushed = std::string("Ka1 kh8 p") + f + "5 P" + capturer + "5";
+        std::string fen = placement_of(black_pushed.c_str()) + " w - " + f + "6 0 1";
+        PlyRecord* root = setup_position(fen.c_str());
+        EXPECT_EQ(root->ep_square, make_square(file, 5)) << fen;
+        EXPECT_EQ(root->key, root->base_key ^ castle_keys[0] ^ ep_keys[make_square(file, 5)]) << fen;
+        EXPECT_TRUE(board_is_consistent(root)) << fen;
+
+        std::string white_pushed = std::string("Ka1 kh8 P") + f + "4 p" + capturer + "4";
+        fen = placement_of(white_pushed.c_str()) + " b - " + f + "3 4 9";
+        root = setup_position(fen.c_str());
+        EXPECT_EQ(root->ep_square, make_square(file, 2)) << fen;
+        EXPECT_EQ(search_info.halfmove_clock, 4) << fen;
+        EXPECT_EQ(search_info.start_fullmove, 9) << fen;
+        EXPECT_TRUE(board_is_consistent(root)) << fen;
+    }
+}
+
+// An en-passant square that no double step can have produced is not kept.
+TEST(ParseFen, InconsistentEnPassantSquareIsDropped) {
+    const char* cases[] = {
+        "4k3/8/8/8/8/8/8/4K3 w - e6 0 1",        // no pawn in front of it
+        "4k3/8/8/4P3/8/8/8/4K3 w - e6 0 1",      // own pawn in front of it
+        "4k3/8/8/4p3/8/8/8/4K3 b - e6 0 1",      // rank 6 with Black to move
+        "4k3/8/8/8/4P3/8/8/4K3 w - e3 0 1",      // rank 3 with White to move
+        "4k3/4n3/8/4p3/8/8/8/4K3 w - e6 0 1",    // the square it came from is occupied
+        "4k3/8/4n3/4p3/8/8/8/4K3 w - e6 0 1",    // the square itself is occupied
+        "4k3/8/8/8/4P3/4N3/8/4K3 b - e3 0 1",    // the square itself is occupied
+        "4k3/8/8/8/4P3/8/4N3/4K3 b - e3 0 1",    // the square it came from is occupied
+        "4k3/8/8/4p3/8/8/8/4K3 w - e5 0 1",      // not a square a pawn passes over
+        "4k3/8/8/4p3/8/8/8/4K3 w - e9 0 1",      // no such rank
+        "4k3/8/8/4p3/8/8/8/4K3 w - i6 0 1",      // no such file
+    };
+    for (const char* fen : cases) {
+        PlyRecord* root = setup_position(fen);
+        EXPECT_EQ(root->ep_square, 0) << fen;
+        EXPECT_EQ(root->key, root->base_key ^ castle_keys[0]) << fen;
+    }
+}
+
+TEST(ParseFen, ShortFenEndingAfterTheSideField) {
+    struct Case {
+        const char* fen;
+        int side;
+    };
+    const Case cases[] = {
+        {"r3k2r/8/8/8/8/8/8/R3K2R b", BLACK},
+        {"r3k2r/8/8/8/8/8/8/R3K2R w", WHITE},
+        {"r3k2r/8/8/8/8/8/8/R3K2R b ", BLACK},
+        {"r3k2r/8/8/8/8/8/8/R3K2R ", WHITE},
+        // Without the blank the placement is all there is.
+        {"r3k2r/8/8/8/8/8/8/R3K2R", WHITE},
+    };
+    for (const Case& c : cases) {
+        PlyRecord* root = setup_position(c.fen);
+        EXPECT_EQ(board.side, c.side) << c.fen;
+        EXPECT_EQ(root->castling, 0) << c.fen;
+        EXPECT_EQ(root->ep_square, 0) << c.fen;
+        EXPECT_EQ(search_info.halfmove_clock, 0) << c.fen;
+        EXPECT_EQ(search_info.start_fullmove, 1) << c.fen;
+        EXPECT_EQ(piece_count(), 6) << c.fen;
+        EXPECT_TRUE(board_is_consistent(root)) << c.fen;
+    }
+}
+
+TEST(ParseFen, AllEmptyBoardWithBlackToMove) {
+    PlyRecord* root = setup_position("8/8/8/8/8/8/8/8 b - - 0 1");
+    EXPECT_EQ(board.side, BLACK);
+    EXPECT_EQ(piece_count(), 0);
+    EXPECT_EQ(board.occupancy[0] | board.occupancy[1], 0u);
+    EXPECT_EQ(board.material[0] + board.material[1], 0);
+    for (int sq = 0; sq < 64; sq++) EXPECT_EQ(board.mailbox[sq], NO_PIECE) << sq;
+    EXPECT_EQ(root->key, castle_keys[0]);
+    EXPECT_EQ(root->base_key, 0u);
+}
+
+// Overlong ranks and extra ranks are cut off instead of writing past the board.
+TEST(ParseFen, MalformedPlacementStaysOnTheBoard) {
+    struct Case {
+        const char* fen;
+        const char* must_hold;  // pieces the well-formed part places
+        int pieces;             // pieces on the board in all
+    };
+    const Case cases[] = {
+        // A ninth and a tenth rank: their pieces are dropped.
+        {"8/8/8/8/8/8/8/4K2k/QQQQQQQQ/RRRRRRRR w - - 0 1", "Ke1 kh1", 2},
+        {"k7/8/8/8/8/8/8/K7/8/8/8/8/8/8/8/8/8/8/8/8/qqqqqqqq b - - 0 1", "ka8 Ka1", 2},
+        // Cells past the eighth of the last rank.
+        {"4k3/8/8/8/8/8/8/RNBQKBNRRRRRRRR w - - 0 1", "ke8 Ra1 Nb1 Bc1 Qd1 Ke1 Bf1 Ng1 Rh1", 9},
+        {"4k3/8/8/8/8/8/8/8QQQQQQQQQQQQQQQQQQQQQQQQ w - - 0 1", "ke8", 1},
+        {"4k3/8/8/8/8/8/8/77777777K w - - 0 1", "ke8", 1},
+        // Cells past the eighth of the first rank.
+        {"rnbqkbnrq/8/8/8/8/8/8/4K3 w - - 0 1", "ra8 nb8 bc8 qd8 ke8 bf8 ng8 rh8", 9},
+        // Characters that are neither pieces, digits nor "/" are skipped.
+        {"4k3/8/8/8/9/8/8/4K3 w - - 0 1", "ke8", 2},
+        {"4kx3/8/8/8/8/8/8/4K3 w - - 0 1", "ke8 Ke1", 2},
+    };
+    for (const Case& c : cases) {
+        PlyRecord* root = setup_position(c.fen);
+        for (const char* p = c.must_hold; *p;) {
+            while (*p == ' ') p++;
+            int piece = int(strchr(PIECE_LETTERS, p[0]) - PIECE_LETTERS);
+            int sq = square_of(p + 1);
+            EXPECT_TRUE(board.pieces[piece] & bit(sq)) << c.fen << " " << std::string(p, 3);
+            EXPECT_EQ(board.mailbox[sq], piece) << c.fen << " " << std::string(p, 3);
+            p += 3;
+        }
+        EXPECT_EQ(piece_count(), c.pieces) << c.fen;
+        EXPECT_TRUE(board_is_consistent(root)) << c.fen;
+    }
+    // What lies next to the board in memory is untouched.
+    setup_position("8/8/8/8/8/8/8/8/8/8/8/8/8/8/8/8/KKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKK w - - 0 1");
+    EXPECT_EQ(piece_count(), 0);
+    EXPECT_EQ(board.material[0], 0);
+    EXPECT_EQ(board.material[1], 0);
+    EXPECT_EQ(board.side, WHITE);
+}
+
+// ---- FEN writing -------------------------------------------------------------
+
+TEST(PositionToFen, RoundTrips) {
+    const char* cases[] = {
+        "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1",
+        "rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR w KQkq e6 0 2",
+        "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1",
+        "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1",
+        "r3k2r/8/8/8/8/8/8/R3K2R b Kq - 17 42",
+        "8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - - 0 1",
+        "4k3/8/8/8/8/8/8/4K3 b - - 99 150",
+        "8/8/8/8/8/8/8/8 w - - 0 1",
+        "7k/8/8/pP6/8/8/8/K7 w - a6 0 30",
+        "7k/8/8/8/6Pp/8/8/K7 b - g3 0 30",
+    };
+    for (const char* fen : cases) {
+        PlyRecord* root = setup_position(fen);
+        EXPECT_EQ(position_to_fen(root), std::string(fen) + " ") << fen;
+    }
+}
+
+TEST(PositionToFen, NormalisesWhatItReads) {
+    struct Case {
+        const char* in;
+        const char* out;
+    };
+    const Case cases[] = {
+        {"r3k2r/8/8/8/8/8/8/R3K2R w qkQK - 0 1", "r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1 "},
+        {"4k3/8/8/8/8/8/8/4K3 w KQkq - 0 1", "4k3/8/8/8/8/8/8/4K3 w - - 0 1 "},
+        {"4k3/8/8/8/8/8/8/4K3 w - e6 3 7", "4k3/8/8/8/8/8/8/4K3 w - - 3 7 "},
+        {"4k3/8/8/8/8/8/8/4K3 b", "4k3/8/8/8/8/8/8/4K3 b - - 0 1 "},
+        {"4k3/8/8/8/8/8/8/4K3", "4k3/8/8/8/8/8/8/4K3 w - - 0 1 "},
+        {"1111k111/8/8/8/8/8/8/4K3 w - - 0 1", "4k3/8/8/8/8/8/8/4K3 w - - 0 1 "},
+    };
+    for (const Case& c : cases) {
+        PlyRecord* root = setup_position(c.in);
+        EXPECT_EQ(position_to_fen(root), c.out) << c.in;
+    }
+}
+
+TEST(PositionToFen, CountersFollowTheMovesMade) {
+    struct Case {
+        const char* fen;
+        const char* moves;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {START_FEN, "e2e4", "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1 "},
+        {START_FEN, "e2e4 e7e5", "rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR w KQkq e6 0 2 "},
+        {START_FEN, "g1f3 g8f6 f3g1", "rnbqkb1r/pppppppp/5n2/8/8/8/PPPPPPPP/RNBQKBNR b KQkq - 3 2 "},
+        {START_FEN, "e2e4 e7e5 e1e2", "rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPPKPPP/RNBQ1BNR b kq - 1 2 "},
+        // Black to move at set-up: the first Black move completes that full move.
+        {"4k3/8/8/8/8/8/8/4K3 b - - 10 40", "e8d8", "3k4/8/8/8/8/8/8/4K3 w - - 11 41 "},
+        {"4k3/8/8/8/8/8/8/4K3 b - - 10 40", "e8d8 e1d1", "3k4/8/8/8/8/8/8/3K4 b - - 12 41 "},
+        {"4k3/8/8/8/8/8/8/4K3 w - - 10 40", "e1d1 e8d8", "3k4/8/8/8/8/8/8/3K4 w - - 12 41 "},
+    };
+    for (const Case& c : cases) {
+        PlyRecord* root = setup_position(c.fen);
+        apply_move_list(c.moves, root);
+        EXPECT_EQ(position_to_fen(root), c.expected) << c.fen << " moves " << c.moves;
+    }
+}
+
+// ---- Board diagram ---------------------------------------------------------
+
+TEST(PrintBoard, DiagramOfTheStartPosition) {
+    PlyRecord* root = setup_position(START_FEN);
+    EXPECT_EQ(print_board_output(root),
+              "\nrnbqkbnr\npppppppp\n........\n........\n........\n........\nPPPPPPPP\nRNBQKBNR\n"
+              "\ncastling: qkQK\n");
+}
+
+TEST(PrintBoard, CheckIsAnnounced) {
+    PlyRecord* root = setup_position("4k3/8/8/8/8/8/8/4R1K1 b - - 0 1");
+    EXPECT_EQ(print_board_output(root),
+              "\n....k...\n........\n........\n........\n........\n........\n........\n....R.K.\n"
+              "\ncheck!\n"
+              "\ncastling: -\n");
+    root = setup_position("4k3/8/8/8/8/8/8/4R1K1 w - - 0 1");
+    EXPECT_EQ(print_board_output(root).find("check!"), std::string::npos);
+}
+
+TEST(PrintBoard, CastlingTextListsTheLettersInReverseOrder) {
+    const char* texts[16] = {"-", "K",  "Q",  "QK",  "k",  "kK",  "kQ",  "kQK",
+                             "q", "qK", "qQ", "qQK", "qk", "qkK", "qkQ", "qkQK"};
+    PlyRecord* root = setup_position("4k3/8/8/8/8/8/8/4K3 w - - 0 1");
+    for (int rights = 0; rights < 16; rights++) {
+        root->castling = rights;
+        std::string out = print_board_output(root);
+        std::string tail = std::string("\ncastling: ") + texts[rights] + "\n";
+        ASSERT_GE(out.size(), tail.size());
+        EXPECT_EQ(out.substr(out.size() - tail.size()), tail) << rights;
+    }
+    root->castling = 0;
+}
+
+// ---- Move text -----------------------------------------------------------------
+
+TEST(MoveText, ParseCases) {
+    struct Case {
+        const char* text;
+        Move expected;
+    };
+    auto word = [](int from, int to, Move promotion) { return Move(from) << 16 | Move(to) << 8 | promotion; };
+    const Case cases[] = {
+        {"e2e4", word(12, 28, 0)},
+        {"e2e4 ", word(12, 28, 0)},
+        {"e2e4 e7e5", word(12, 28, 0)},
+        {"e7e8q", word(52, 60, MOVE_PROMOTION | 3)},
+        {"e7e8r", word(52, 60, MOVE_PROMOTION | 2)},
+        {"e7e8b", word(52, 60, MOVE_PROMOTION | 1)},
+        {"e7e8n", word(52, 60, MOVE_PROMOTION | 0)},
+        {"a2b1q", word(8, 1, MOVE_PROMOTION | 3)},
+        {"h8a1", word(63, 0, 0)},
+        // A fifth character other than n, b, r, q is no promotion.
+        {"e7e8k", word(52, 60, 0)},
+        {"e7e8Q", word(52, 60, 0)},
+        {"e7e8p", word(52, 60, 0)},
+        {"e7e8 q", word(52, 60, 0)},
+        // Anything out of range in the first four characters gives 0.
+        {"i2e4", 0},
+        {"e2i4", 0},
+        {"`2e4", 0},
+        {"e0e4", 0},
+        {"e2e9", 0},
+        {"E2E4", 0},
+        {"e2e", 0},
+        {"e2", 0},
+        {"e", 0},
+        {"", 0},
+        {" e2e4", 0},
+        {"0000", 0},
+    };
+    for (const Case& c : cases) EXPECT_EQ(parse_move_text(c.text), c.expected) << '"' << c.text << '"';
+}
+
+TEST(MoveText, WritesFromToAndPromotion) {
+    struct Case {
+        Move move;
+        const char* text;
+    };
+    const Case cases[] = {
+        {0, "0000"},
+        {make_move_word(12, 28, W_PAWN, MOVE_DOUBLE_STEP), "e2e4"},
+        {make_move_word(0, 63, W_QUEEN, MOVE_CAPTURE), "a1h8"},
+        {make_move_word(4, 6, W_KING, MOVE_CASTLE), "e1g1"},
+        {make_move_word(52, 61, W_PAWN, MOVE_PROMOTION | MOVE_CAPTURE | 0), "e7f8n"},
+        {make_move_word(52, 60, W_PAWN, MOVE_PROMOTION | 1), "e7e8b"},
+        {make_move_word(52, 60, W_PAWN, MOVE_PROMOTION | 2), "e7e8r"},
+        {make_move_word(11, 3, B_PAWN, MOVE_PROMOTION | 3), "d2d1q"},
+        // Selector bits without the promotion bit write no letter.
+        {make_move_word(52, 60, W_PAWN, 3), "e7e8"},
+    };
+    for (const Case& c : cases) EXPECT_STREQ(move_to_text(c.move), c.text) << std::hex << c.move;
+}
+
+TEST(MoveText, EveryMoveTextRoundTrips) {
+    const char* suffixes[] = {"", "n", "b", "r", "q"};
+    for (int from = 0; from < 64; from++)
+        for (int to = 0; to < 64; to++)
+            for (const char* suffix : suffixes) {
+                if (from == 0 && to == 0 && !*suffix) continue;  // that word is the empty move
+                std::string text = {char('a' + file_of(from)), char('1' + rank_of(from)),
+                                    char('a' + file_of(to)), char('1' + rank_of(to))};
+                text += suffix;
+                Move m = parse_move_text(text.c_str());
+                ASSERT_EQ(move_from(m), from) << text;
+                ASSERT_EQ(move_to(m), to) << text;
+                ASSERT_EQ(move_to_text(m), text) << text;
+            }
+}
+
+TEST(MoveText, OneBufferIsReused) {
+    const char* first = move_to_text(make_move_word(12, 28, W_PAWN, 0));
+    const char* second = move_to_text(make_move_word(52, 60, W_PAWN, MOVE_PROMOTION | 3));
+    EXPECT_EQ(first, second);
+    EXPECT_STREQ(first, "e7e8q");
+}
+
+// ---- Position stack ----------------------------------------------------------------
+
+TEST(PositionStack, RingAndInitialValues) {
+    setup_position(START_FEN);
+    init_position_stack();
+    EXPECT_EQ(last_record, &position_stack[STACK_SIZE - 1]);
+    EXPECT_EQ(last_record->next, &position_stack[0]);
+    const PlyRecord* rec = &position_stack[0];
+    for (int step = 1; step <= STACK_SIZE; step++) {
+        EXPECT_EQ(rec->castling, 15);
+        EXPECT_EQ(rec->ep_square, 0);
+        EXPECT_EQ(rec->captured, NO_PIECE);
+        EXPECT_EQ(rec->check_count, 0);
+        EXPECT_EQ(rec->key, 0u);
+        rec = rec->next;
+        if (step < STACK_SIZE) {
+            ASSERT_NE(rec, &position_stack[0]) << "ring closes after " << step;
+        }
+    }
+    EXPECT_EQ(rec, &position_stack[0]);
+    EXPECT_EQ(piece_count(), 0);
+    EXPECT_EQ(board.occupancy[0] | board.occupancy[1], 0u);
+    for (int sq = 0; sq < 64; sq++) EXPECT_EQ(board.mailbox[sq], NO_PIECE) << sq;
+}
+
+// ---- Zobrist keys --------------------------------------------------------------
+
+TEST(ZobristKeys, TablesAreDrawnWhereUsed) {
+    setup_position(START_FEN);
+    for (int sq = 0; sq < 64; sq++) {
+        bool used = (sq >= 16 && sq < 24) || (sq >= 40 && sq < 48);
+        EXPECT_EQ(ep_keys[sq] != 0, used) << sq;
+    }
+    for (int rights = 0; rights < 16; rights++) EXPECT_NE(castle_keys[rights], 0u) << rights;
+    EXPECT_NE(side_key, 0u);
+}
+
+TEST(ZobristKeys, KeyIsTheXorOfItsParts) {
+    PlyRecord* root = setup_position("4k3/8/8/8/8/8/8/4K3 w - - 0 1");
+    EXPECT_EQ(root->base_key, piece_keys[W_KING][4] ^ piece_keys[B_KING][60] ^ side_key);
+    // No castling rights still count: the key of rights 0 is in.
+    EXPECT_EQ(root->key, root->base_key ^ castle_keys[0]);
+
+    root = setup_position("r3k2r/8/8/8/8/8/8/R3K2R b Kq - 0 1");
+    EXPECT_EQ(root->base_key, piece_keys[W_KING][4] ^ piece_keys[B_KING][60] ^ piece_keys[W_ROOK][0] ^
+                                  piece_keys[W_ROOK][7] ^ piece_keys[B_ROOK][56] ^ piece_keys[B_ROOK][63]);
+    EXPECT_EQ(root->key, root->base_key ^ castle_keys[WHITE_SHORT | BLACK_LONG]);
+
+    root = setup_position("rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1");
+    ASSERT_EQ(root->ep_square, square_of("e3"));
+    EXPECT_EQ(root->key, root->base_key ^ castle_keys[15] ^ ep_keys[square_of("e3")]);
+}
+
+TEST(ZobristKeys, SideToMoveFlipsExactlyTheSideKey) {
+    const char* placements[] = {
+        "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR",
+        "4k3/8/8/8/8/8/8/4K3",
+        "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R",
+    };
+    for (const char* placement : placements) {
+        std::string white = std::string(placement) + " w KQkq - 0 1";
+        std::string black = std::string(placement) + " b KQkq - 0 1";
+        PlyRecord* root = setup_position(white.c_str());
+        U64 white_key = root->key, white_base = root->base_key;
+        root = setup_position(black.c_str());
+        EXPECT_EQ(white_key ^ root->key, side_key) << placement;
+        EXPECT_EQ(white_base ^ root->base_key, side_key) << placement;
+    }
+}
+
+TEST(ZobristKeys, FenRoundTripKeepsTheKey) {
+    const char* cases[] = {
+        START_FEN,
+        "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1",
+        "rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR w KQkq e6 0 2",
+        "8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 b - - 0 1",
+    };
+    for (const char* fen : cases) {
+        PlyRecord* root = setup_position(fen);
+        U64 key = root->key, base = root->base_key;
+        std::string again = position_to_fen(root);
+        root = setup_position(again.c_str());
+        EXPECT_EQ(root->key, key) << fen;
+        EXPECT_EQ(root->base_key, base) << fen;
+    }
+}
+
+TEST(ZobristKeys, DifferentPositionsGetDifferentKeys) {
+    const char* fens[] = {
+        START_FEN,
+        "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR b KQkq - 0 1",
+        "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQk - 0 1",
+        "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w - - 0 1",
+        "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1",
+        "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq - 0 1",
+    };
+    std::vector<U64> keys;
+    for (const char* fen : fens) keys.push_back(setup_position(fen)->key);
+    for (size_t i = 0; i < keys.size(); i++)
+        for (size_t j = i + 1; j < keys.size(); j++) EXPECT_NE(keys[i], keys[j]) << fens[i] << " / " << fens[j];
+}
+
+// ---- Command parser helpers ------------------------------------------------------
+
+TEST(FindToken, OnlyTheFirstOccurrenceOfTheFirstCharacterCounts) {
+    struct Case {
+        const char* line;
+        const char* word;
+        int offset;  // position just past the word, -1 for none
+    };
+    const Case cases[] = {
+        {"go infinite", "infinite", 11},
+        {"go infinite", "go", 2},
+        {"go wtime 1000 btime 2000", "wtime ", 9},
+        {"go wtime 1000 btime 2000", "btime ", 20},
+        {"isready", "isready", 7},
+        {"quit", "quit", 4},
+        {"stop", "stop", 4},
+        // The first "s" of "isready" is not followed by "top".
+        {"isready", "stop", -1},
+        // "position" holds the first "s" of the line, so "startpos" is never found.
+        {"position startpos moves e2e4", "startpos", -1},
+        {"position fen 8/8/8/8/8/8/8/8 w - - 0 1", "fen ", 13},
+        // Only the first "g" of the line is tried.
+        {"x go", "go", 4},
+        {"gx go", "go", -1},
+        {"", "go", -1},
+        {"go", "go ", -1},
+    };
+    for (const Case& c : cases) {
+        const char* found = find_token(c.line, c.word);
+        if (c.offset < 0) {
+            EXPECT_EQ(found, nullptr) << '"' << c.line << "\" / \"" << c.word << '"';
+        } else {
+            EXPECT_EQ(found, c.line + c.offset) << '"' << c.line << "\" / \"" << c.word << '"';
+        }
+    }
+}
+
+TEST(ParseDecimal, LeadingDigitsOnly) {
+    struct Case {
+        const char* text;
+        int value;
+    };
+    const Case cases[] = {
+        {"0", 0},         {"7", 7},     {"123", 123},   {"123abc", 123}, {"42 17", 42},
+        {"007", 7},       {"", 0},      {"abc", 0},     {" 5", 0},       {"-5", 0},
+        {"+5", 0},        {"64\n", 64}, {"1000000", 1000000},
+    };
+    for (const Case& c : cases) EXPECT_EQ(parse_decimal(c.text), c.value) << '"' << c.text << '"';
+    // A digit string too long for an int never comes back negative.
+    EXPECT_GT(parse_decimal("99999999999999999999"), 0);
+}
