@@ -161,22 +161,29 @@ U64 random64_sparse() { return random64() & random64() & random64(); }
 
 constexpr size_t MAGICS_FILE_LENGTH = size_t(64 * 4098 + 64 * 514) * 16;
 
-// Reads the whole file and parses it as hex words of at most eight digits,
-// the way "%8x" would. Any short, cut or malformed file counts as failed.
+// Reads the whole file and parses it as hex words of eight digits. Anything
+// else (a short or cut file, a blank, a line end, a stray character) counts as
+// failed, so a damaged file is searched and written afresh rather than read
+// into wrong tables.
 struct HexReader {
     std::string text;
     size_t pos = 0;
     bool failed = false;
 
     uint32_t read_word() {
-        while (pos < text.size() && isspace((unsigned char)text[pos])) pos++;
+        if (failed || text.size() - pos < 8) {
+            failed = true;
+            return 0;
+        }
         uint32_t value = 0;
-        int digits = 0;
-        for (; digits < 8 && pos < text.size() && isxdigit((unsigned char)text[pos]); digits++, pos++) {
+        for (int i = 0; i < 8; i++, pos++) {
             char c = text[pos];
+            if (!isxdigit((unsigned char)c)) {
+                failed = true;
+                return 0;
+            }
             value = value << 4 | uint32_t(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
         }
-        if (digits == 0) failed = true;
         return value;
     }
     U64 read_hex64() {

@@ -31,9 +31,12 @@ void remove_directory(const std::string& dir) {
 
 static std::string primed_directory;
 
+static void remove_primed_directory() { remove_directory(primed_directory); }
+
 void prime_magics(const std::string& dir) {
     if (primed_directory.empty()) {
         primed_directory = make_temp_directory();
+        atexit(remove_primed_directory);
         EngineProcess e;
         engine_start(e, primed_directory, false);
         engine_send(e, "quit\n");
