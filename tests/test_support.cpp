@@ -41,3 +41,40 @@ std::string capture_output(void (*action)(void*), void* arg) {
     unlink(path);
     return text.str();
 }
+
+static std::string trim(const std::string& s) {
+    size_t b = s.find_first_not_of(" \t\r"), e = s.find_last_not_of(" \t\r");
+    return b == std::string::npos ? "" : s.substr(b, e - b + 1);
+}
+
+std::vector<PerftCase> load_perft_table() {
+    std::vector<PerftCase> cases;
+    std::ifstream in(std::string(BRIK_TEST_DATA) + "/perft.epd");
+    std::string line, name;
+    while (std::getline(in, line)) {
+        line = trim(line);
+        if (line.empty()) {
+            name.clear();
+            continue;
+        }
+        if (line[0] == '#') {
+            name = trim(line.substr(1));
+            continue;
+        }
+        PerftCase c;
+        c.name = name.empty() ? "line " + std::to_string(cases.size() + 1) : name;
+        std::stringstream fields(line);
+        std::string field;
+        std::getline(fields, field, ';');
+        c.fen = trim(field);
+        while (std::getline(fields, field, ';')) {
+            int depth = 0;
+            unsigned long long nodes = 0;
+            if (sscanf(field.c_str(), " D%d %llu", &depth, &nodes) == 2 && depth == int(c.nodes.size()) + 1)
+                c.nodes.push_back(nodes);
+        }
+        cases.push_back(c);
+        name.clear();
+    }
+    return cases;
+}

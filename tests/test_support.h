@@ -9,3 +9,14 @@
 PlyRecord* setup_position(const char* fen);
 // Output printed by the engine while `action` runs.
 std::string capture_output(void (*action)(void*), void* arg);
+
+#include <cstdint>
+#include <vector>
+
+// One row of data/perft.epd: "FEN ;D1 n ;D2 n ..." (a comment line above names it).
+struct PerftCase {
+    std::string name;
+    std::string fen;
+    std::vector<uint64_t> nodes;  // nodes[d - 1] at depth d
+};
+std::vector<PerftCase> load_perft_table();
