@@ -70,7 +70,6 @@ struct SearchInfo {
     // Limits of "go" beyond the clock (0 = none).
     U64 total_nodes;            // every node of the current search
     U64 node_limit;
-    int mate_limit;
     int use_clock;              // soft/hard limits apply
 
     // Move counters kept by make and unmake.

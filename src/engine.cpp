@@ -222,9 +222,12 @@ static int go(const char* line, PlyRecord* root) {
     int max_depth = int(word_value(line, "depth", MAX_SEARCH_DEPTH));
     if (max_depth < 1 || max_depth > MAX_SEARCH_DEPTH) max_depth = MAX_SEARCH_DEPTH;
     si.node_limit = U64(word_value(line, "nodes", 0));
-    si.mate_limit = int(word_value(line, "mate", 0));
+    // A mate in N shows within 2N - 1 plies; a little more leaves room for the
+    // quiescence to settle. A found mate stops the deepening by itself.
+    int mate_moves = int(word_value(line, "mate", 0));
+    if (mate_moves > 0 && 2 * mate_moves + 1 < max_depth) max_depth = 2 * mate_moves + 1;
     bool clock_given = find_token(line, "wtime ") || find_token(line, "btime ") || find_word(line, "movetime");
-    bool other_limit = find_word(line, "depth") || si.node_limit || si.mate_limit || si.infinite;
+    bool other_limit = find_word(line, "depth") || si.node_limit || mate_moves > 0 || si.infinite;
     si.use_clock = clock_given || !other_limit;
     set_time_limits(line);
 

@@ -360,7 +360,6 @@ void reset_search_state() {
     si.depth = 0;
     si.total_nodes = 0;
     si.node_limit = 0;
-    si.mate_limit = 0;
     si.use_clock = 1;
     memset(pv_table, 0, sizeof pv_table);
 }
