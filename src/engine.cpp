@@ -298,7 +298,7 @@ static bool must_wait_for_search(const char* s) {
     if (find_token(s, "position ")) return true;
     if (find_token(s, "setoption name ")) return true;
     return find_token(s, "bench") || find_token(s, "perft") || find_token(s, "print") ||
-           find_token(s, "score") || (find_token(s, ".") && !find_token(s, "stop"));
+           find_token(s, "score") || find_token(s, ".");
 }
 
 static int execute_line(const std::string& line, PlyRecord* root) {
