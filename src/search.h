@@ -39,6 +39,8 @@ void hash_store(Move move, int score, int bound, int depth, const PlyRecord* rec
 
 // Move ordering tables.
 extern int history[64][64];
+// Quiet moves that caused a cut-off, two per ply; recorded by the search, not
+// (yet) read by the ordering, which ranks quiet moves by history and threats.
 extern Move killers[STACK_SIZE][2];
 void order_moves(PlyRecord* rec);
 // Clears what a new game should not inherit: hash table, history, killers.
