@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "board.h"
-#include "engine.h"
+#include "uci.h"
 #include "eval.h"
 
 namespace {

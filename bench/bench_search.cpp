@@ -24,9 +24,10 @@
 #include <vector>
 
 #include "board.h"
-#include "engine.h"
+#include "uci.h"
 #include "movegen.h"
 #include "search.h"
+#include "tt.h"
 
 namespace {
 
@@ -163,11 +164,10 @@ RunResult search_all(const std::vector<std::string>& fens, int depth) {
         clear_search_memory();
         parse_fen(fen.c_str(), root);
         update_check_info(root);
-        reset_search_state();
-        search_info.state = SEARCH_RUNNING;
-        search_info.use_clock = 0;  // only the depth limit ends the search
-        think(depth, root);
-        result.nodes += search_info.total_nodes;
+        SearchLimits limits = default_limits();
+        limits.depth = depth;  // only the depth limit ends the search
+        think(limits, root);
+        result.nodes += search_nodes();
     }
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return result;

@@ -6,15 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "board.h"
-#include "eval.h"
 #include "platform.h"
 
 U64 knight_attacks[64];
 U64 king_attacks[64];
 U64 pawn_attacks[2][64];
 U64 between[64][64];
-int piece_square[12][64];
 
 Magic rook_magic[64];
 Magic bishop_magic[64];
@@ -59,41 +56,6 @@ void init_square_tables() {
         pawn_attacks[0][s] = (b & NOT_FILE_A) << 7 | (b & NOT_FILE_H) << 9;
         pawn_attacks[1][s] = (b & NOT_FILE_A) >> 9 | (b & NOT_FILE_H) >> 7;
     }
-}
-
-// From White's point of view, entry 0 = a8 ... entry 63 = h1.
-static const int pawn_table[64] = {
-    0,  0,  0,   0,   0,   0,   0,  0,  50, 50, 50,  50, 50, 50,  50, 50, 10, 10, 20, 30, 30, 20,
-    10, 10, 5,   5,   10,  25,  25, 10, 5,  5,  0,   0,  0,  20,  20, 0,  0,  0,  5,  -5, -10, 0,
-    0,  -10, -5, 5,   5,   10,  10, -20, -20, 10, 10, 5, 0,  0,  0,  0,  0,  0,  0,  0};
-static const int knight_table[64] = {
-    -50, -40, -30, -30, -30, -30, -40, -50, -40, -20, 0,   0,   0,   0,   -20, -40,
-    -30, 0,   10,  15,  15,  10,  0,   -30, -30, 5,   15,  20,  20,  15,  5,   -30,
-    -30, 0,   15,  20,  20,  15,  0,   -30, -30, 5,   10,  15,  15,  10,  5,   -30,
-    -40, -20, 0,   5,   5,   0,   -20, -40, -50, -40, -30, -30, -30, -30, -40, -50};
-static const int bishop_table_values[64] = {
-    -20, -10, -10, -10, -10, -10, -10, -20, -10, 0,   0,   0,   0,   0,   0,   -10,
-    -10, 0,   5,   10,  10,  5,   0,   -10, -10, 5,   5,   10,  10,  5,   5,   -10,
-    -10, 0,   10,  10,  10,  10,  0,   -10, -10, 10,  10,  10,  10,  10,  10,  -10,
-    -10, 5,   0,   0,   0,   0,   5,   -10, -20, -10, -10, -10, -10, -10, -10, -20};
-static const int rook_table_values[64] = {
-    0,  0,  0, 0, 0, 0, 0, 0,  5,  10, 10, 10, 10, 10, 10, 5,  -5, 0, 0, 0, 0, 0,
-    0,  -5, -5, 0, 0, 0, 0, 0, 0,  -5, -5, 0,  0,  0,  0,  0,  0,  -5, -5, 0, 0, 0,
-    0,  0,  0, -5, -5, 0, 0, 0, 0, 0,  0,  -5, 0,  0,  0,  5,  5,  0,  0,  0};
-static const int queen_table_values[64] = {
-    -20, -10, -10, -5, -5, -10, -10, -20, -10, 0,   0,   0,  0,  0,   0,   -10,
-    -10, 0,   5,   5,  5,  5,   0,   -10, -5,  0,   5,   5,  5,  5,   0,   -5,
-    0,   0,   5,   5,  5,  5,   0,   -5,  -10, 5,   5,   5,  5,  5,   0,   -10,
-    -10, 0,   5,   0,  0,  0,   0,   -10, -20, -10, -10, -5, -5, -10, -10, -20};
-
-void init_piece_square_tables() {
-    const int* tables[6] = {pawn_table, knight_table, bishop_table_values,
-                            rook_table_values, queen_table_values, king_table_middle};
-    for (int kind = PAWN; kind <= KING; kind++)
-        for (int s = 0; s < 64; s++) {
-            piece_square[make_piece(kind, WHITE)][s] = tables[kind][s ^ 56];
-            piece_square[make_piece(kind, BLACK)][s] = tables[kind][s];
-        }
 }
 
 U64 rook_mask(int sq) {
@@ -290,51 +252,3 @@ void load_or_find_magics(FILE* magics_in) {
 }
 
 // ---- Static exchange evaluation ------------------------------------------
-
-U64 attackers_to(U64 occ, int sq) {
-    const U64* p = board.pieces;
-    return (knight_attacks[sq] & (p[B_KNIGHT] | p[W_KNIGHT])) | (king_attacks[sq] & (p[B_KING] | p[W_KING])) |
-           (pawn_attacks[0][sq] & p[B_PAWN]) | (pawn_attacks[1][sq] & p[W_PAWN]) |
-           (rook_attacks(sq, occ) & (p[B_ROOK] | p[W_ROOK] | p[B_QUEEN] | p[W_QUEEN])) |
-           (bishop_attacks(sq, occ) & (p[B_BISHOP] | p[W_BISHOP] | p[B_QUEEN] | p[W_QUEEN]));
-}
-
-int see(Move m) {
-    const U64* p = board.pieces;
-    int to = move_to(m), from = move_from(m), mover = move_piece(m);
-    U64 occ = board.occupancy[0] | board.occupancy[1];
-    U64 attackers = attackers_to(occ, to);
-    U64 rooklike = p[B_ROOK] | p[W_ROOK] | p[B_QUEEN] | p[W_QUEEN];
-    U64 bishoplike = p[B_BISHOP] | p[W_BISHOP] | p[B_QUEEN] | p[W_QUEEN];
-    int gain[40];
-    gain[0] = piece_value[board.mailbox[to]];
-    gain[1] = piece_value[mover] - gain[0];
-    if ((-gain[0] > gain[1] ? -gain[0] : gain[1]) < 0) return gain[0];
-    int d = 1;
-    U64 from_bit = bit(from);
-    int from_kind = kind_of(mover);
-    for (;;) {
-        attackers &= ~from_bit;
-        occ &= ~from_bit;
-        if (from_kind == PAWN) attackers |= bishop_attacks(to, occ) & occ & bishoplike;
-        else if (from_kind == ROOK || from_kind == QUEEN)
-            attackers |= (bishop_attacks(to, occ) | rook_attacks(to, occ)) & occ & rooklike;
-        else if (from_kind == BISHOP)
-            attackers |= (bishop_attacks(to, occ) | rook_attacks(to, occ)) & occ & bishoplike;
-        int side = colour_of(mover) ^ (d & 1);
-        U64 set = 0;
-        int kind = PAWN;
-        for (; kind <= KING; kind++) {
-            set = attackers & p[make_piece(kind, side)];
-            if (set) break;
-        }
-        if (!set || d + 1 >= 40) break;
-        from_bit = set & (0 - set);
-        from_kind = kind;
-        d++;
-        gain[d] = piece_value[make_piece(kind, side)] - gain[d - 1];
-        if ((-gain[d - 1] > gain[d] ? -gain[d - 1] : gain[d]) < 0) break;
-    }
-    for (int k = d - 2; k >= 0; k--) gain[k] = -(-gain[k] > gain[k + 1] ? -gain[k] : gain[k + 1]);
-    return gain[0];
-}

@@ -1,6 +1,5 @@
-// Attack tables: leaper and between tables, piece-square tables, magic
-// sliding attacks with their search and the "magics.txt" file, the engine's
-// random generator, and static exchange evaluation.
+// Attack tables: leaper and between tables, magic sliding attacks with their
+// search and the "magics.txt" file, and the engine's random generator.
 #pragma once
 
 #include <cassert>
@@ -20,7 +19,6 @@ extern U64 king_attacks[64];
 // of colour c that attack s.
 extern U64 pawn_attacks[2][64];
 extern U64 between[64][64];
-extern int piece_square[12][64];
 
 extern Magic rook_magic[64];
 extern Magic bishop_magic[64];
@@ -61,7 +59,6 @@ constexpr U64 BIT_INDEX_MULTIPLIER = 0x07EDD5E59A4E28C2ULL;
 inline int lowest_square_by_table(U64 b) { return bit_index_table[((b & (0 - b)) * BIT_INDEX_MULTIPLIER) >> 58]; }
 
 void init_square_tables();
-void init_piece_square_tables();
 
 U64 rook_mask(int sq);
 U64 bishop_mask(int sq);
@@ -78,9 +75,3 @@ U64 random64_sparse();
 void load_or_find_magics(FILE* magics_in);
 bool find_rook_magic(int sq, FILE* out);
 bool find_bishop_magic(int sq, FILE* out);
-
-// Both colours' pieces that attack sq with the given occupancy.
-U64 attackers_to(U64 occ, int sq);
-// Material outcome of the capture m for its mover, both sides recapturing
-// with their least valuable piece.
-int see(Move m);

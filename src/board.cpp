@@ -64,7 +64,12 @@ U64 compute_full_key(PlyRecord* rec) {
         for (U64 b = board.pieces[piece]; b; b &= b - 1) key ^= piece_keys[piece][lowest_square(b)];
     if (board.side == WHITE) key ^= side_key;
     rec->base_key = key;
-    return key ^ castle_keys[rec->castling] ^ ep_keys[rec->ep_square];
+    return key ^ castle_keys[rec->castling] ^ ep_keys[keyed_ep_square(rec->ep_square, board.side)];
+}
+
+int keyed_ep_square(int ep, int side_to_move) {
+    if (!ep) return 0;
+    return (pawn_attacks[side_to_move][ep] & board.pieces[make_piece(PAWN, side_to_move)]) ? ep : 0;
 }
 
 // Reads the leading decimal digits at *p, advancing past them.
@@ -270,7 +275,7 @@ Move parse_move_text(const char* text) {
     int from = make_square(text[0] - 'a', text[1] - '1');
     int to = make_square(text[2] - 'a', text[3] - '1');
     Move m = Move(from) << 16 | Move(to) << 8;
-    const char* promo = text[4] ? strchr("nbrq", text[4]) : nullptr;
+    const char* promo = text[4] ? strchr("nbrq", tolower((unsigned char)text[4])) : nullptr;
     if (promo) m |= MOVE_PROMOTION | Move(promo - "nbrq");
     return m;
 }

@@ -109,6 +109,10 @@ void clear_history();
 
 // Draws the key tables from random64 (801 draws in a fixed order).
 void init_zobrist_keys();
+// The en-passant square as the key sees it: only when a pawn of the side to
+// move stands ready to take there (else 0), so that a double step nobody can
+// answer does not make a repeated position look new.
+int keyed_ep_square(int ep, int side_to_move);
 // Refreshes the record's base key from the board and returns the full key.
 U64 compute_full_key(PlyRecord* rec);
 

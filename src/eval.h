@@ -3,6 +3,10 @@
 
 #include "board.h"
 
+// Piece-square values by piece code and square (the king's are its middle-game table).
+extern int piece_square[12][64];
+void init_piece_square_tables();
+
 extern const int king_table_middle[64];
 extern const int king_table_end[64];
 

@@ -1,3 +1,3 @@
-#include "engine.h"
+#include "uci.h"
 
-int main() { return engine_main(); }
+int main(int argc, char** argv) { return uci_main(argc, argv); }

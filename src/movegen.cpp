@@ -5,6 +5,8 @@
 #include "attacks.h"
 #include "platform.h"
 
+constexpr size_t MAX_ECHO = 1000;  // longest piece of a bad move list quoted back
+
 int castle_mask[64];
 
 void init_castle_mask() {
@@ -82,7 +84,7 @@ static inline void add_pawn_moves(PlyRecord* rec, U64 targets, int delta, int pi
 static inline U64 forward(U64 b, int side, int n) { return side == WHITE ? b << n : b >> n; }
 
 // The shared frame of both generators. `quiet` selects all moves or the
-// tactical subset (captures, promotions, steps to the seventh rank).
+// tactical subset (captures, en passant, promotions, steps to the seventh rank).
 static void generate(PlyRecord* rec, bool quiet) {
     rec->target_mask = ~0ULL;
     rec->second_mask = 0;
@@ -138,10 +140,11 @@ static void generate(PlyRecord* rec, bool quiet) {
     U64 single = forward(P, own, 8) & ~A & T;
     if (!quiet) single &= own == WHITE ? (RANK_7 | RANK_1_AND_8) : (RANK_2 | RANK_1_AND_8);
     add_pawn_moves(rec, single, 8, pawn, 0);
-    if (!quiet) return;
-    U64 start_rank = own == WHITE ? RANK_2 : RANK_7;
-    U64 doubles = forward(forward(P & start_rank, own, 8) & ~A, own, 8) & ~A & T;
-    add_pawn_moves(rec, doubles, 16, pawn, MOVE_DOUBLE_STEP);
+    if (quiet) {
+        U64 start_rank = own == WHITE ? RANK_2 : RANK_7;
+        U64 doubles = forward(forward(P & start_rank, own, 8) & ~A, own, 8) & ~A & T;
+        add_pawn_moves(rec, doubles, 16, pawn, MOVE_DOUBLE_STEP);
+    }
     if (rec->ep_square) {
         for (U64 b = pawn_attacks[own][rec->ep_square] & P; b;)
             add_move(rec, make_move_word(pop_lowest(b), rec->ep_square, pawn, MOVE_EN_PASSANT));
@@ -390,7 +393,7 @@ Move make_move(int index, PlyRecord* cur, PlyRecord* next) {
     next->castling = castling;
     next->ep_square = ep;
     next->base_key = base;
-    next->key = base ^ ep_keys[ep] ^ castle_keys[castling];
+    next->key = base ^ ep_keys[keyed_ep_square(ep, enemy)] ^ castle_keys[castling];
 
     // Legality: the mover's king must not stand attacked.
     update_check_info(next);
@@ -431,6 +434,8 @@ void make_null_move(PlyRecord* cur, PlyRecord* next) {
     cur->saved_halfmove = si.halfmove_clock;
     cur->saved_irreversible = si.irreversible_index;
     si.halfmove_clock++;
+    // A repetition does not reach back across a null move.
+    si.irreversible_index = si.history_count + 1;
     push_history(next->key);
 }
 
@@ -479,7 +484,10 @@ void apply_move_list(const char* text, PlyRecord* rec) {
         if (!find_and_make_text_move(m, compare_promotion, rec)) {
             log_print("info string Can't understand move line\n");
             print_board(rec);
-            log_print("%s\n", p);
+            // The rest of the line, shortened so that it stays one line.
+            size_t rest = strlen(p);
+            if (rest > MAX_ECHO) log_print("%.*s... (%zu more characters)\n", int(MAX_ECHO), p, rest - MAX_ECHO);
+            else log_print("%s\n", p);
             return;
         }
         while (*p && *p != ' ') p++;
@@ -490,7 +498,10 @@ void apply_move_list(const char* text, PlyRecord* rec) {
 
 int is_repetition(const PlyRecord* rec) {
     const SearchInfo& si = search_info;
-    for (int i = si.history_count - 2; i > si.irreversible_index; i -= 2)
+    // The entry at the irreversible index itself counts: after a capture it
+    // holds the position before it (never equal to a later one), and at the
+    // start of the history it holds the first position of the game.
+    for (int i = si.history_count - 2; i >= si.irreversible_index; i -= 2)
         if (game_history[i].key == rec->key) return 1;
     return 0;
 }

@@ -13,7 +13,7 @@ void init_castle_mask();
 void update_check_info(PlyRecord* rec);
 // All pseudo-legal moves; in check only those that may answer it.
 void generate_moves(PlyRecord* rec);
-// Captures, promotions and pawn steps to the seventh rank.
+// Captures (en passant too), promotions and pawn steps to the seventh rank.
 void generate_captures(PlyRecord* rec);
 
 // Generates the moves and returns how many are legal (the list keeps all).

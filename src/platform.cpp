@@ -120,7 +120,12 @@ int64_t now_ms() {
 #include <cstdarg>
 #include <cstdio>
 
+static bool output_muted = false;
+
+void log_mute(bool muted) { output_muted = muted; }
+
 void log_print(const char* format, ...) {
+    if (output_muted) return;
     char buffer[4096];
     va_list args;
     va_start(args, format);
@@ -128,6 +133,9 @@ void log_print(const char* format, ...) {
     va_end(args);
     if (n < 0) return;
     size_t len = size_t(n) < sizeof buffer ? size_t(n) : sizeof buffer - 1;
+    // A message cut short keeps its line end, so the next line stands alone.
+    size_t format_len = strlen(format);
+    if (size_t(n) >= sizeof buffer && format_len && format[format_len - 1] == '\n') buffer[len - 1] = '\n';
     fwrite(buffer, 1, len, stdout);
     fflush(stdout);
 }

@@ -25,3 +25,5 @@ int64_t now_ms();
 // buffer (an over-long message is cut, never overflowed) and flushed at once
 // so that a reader on a pipe sees it immediately.
 void log_print(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// While muted, log_print prints nothing (the benchmark's searches).
+void log_mute(bool muted);

@@ -1,516 +1,704 @@
 #include "search.h"
 
-#include <cstdlib>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "attacks.h"
-#include "engine.h"
 #include "eval.h"
 #include "movegen.h"
+#include "movepick.h"
 #include "platform.h"
+#include "timeman.h"
+#include "tt.h"
 
-// ---- Transposition table -------------------------------------------------------
-//
-// One flat table, slot = low key half & (count - 1), no buckets. A store keeps
-// the old entry only when it comes from this search and is deeper. Mate
-// scores are stored relative to the node (distance to mate from here) and
-// turned back into distances from the root when probed.
+// ---- Tunables ----------------------------------------------------------------
 
-HashTable hash_table;
-int hash_generation;
+constexpr int DEFAULT_CLOCK_MS = 100000;    // a "go" without any limit plays as on this clock
+constexpr U64 CHECK_EVERY_NODES = 1024;     // clock, node limit and input looked at this often
+constexpr U64 NODE_REPORT_INTERVAL = 0x80000;
+constexpr int EVAL_NONE = 32001;            // no static evaluation (in check)
 
-size_t hash_entry_count(int megabytes) {
-    size_t fit = size_t(megabytes) * 1048576 / sizeof(HashEntry);
-    size_t count = 1;
-    while (count * 2 <= fit) count *= 2;
-    return count;
-}
+constexpr int ASPIRATION_MIN_DEPTH = 5;
+constexpr int ASPIRATION_WINDOW = 20;
 
-bool hash_allocate(int megabytes) {
-    size_t count = hash_entry_count(megabytes);
-    HashEntry* entries = static_cast<HashEntry*>(calloc(count, sizeof(HashEntry)));
-    if (!entries) return false;
-    free(hash_table.entries);
-    hash_table.entries = entries;
-    hash_table.count = count;
-    return true;
-}
+constexpr int RFP_MAX_DEPTH = 7;            // reverse futility: eval far above beta
+constexpr int RFP_MARGIN = 75;
+constexpr int RAZOR_MAX_DEPTH = 2;          // razoring: eval far below alpha
+constexpr int RAZOR_MARGIN = 250;
+constexpr int NULL_MIN_DEPTH = 2;
+constexpr int NULL_BASE_REDUCTION = 3;
+constexpr int NULL_DEPTH_DIVISOR = 4;
+constexpr int NULL_EVAL_DIVISOR = 200;
+constexpr int IIR_MIN_DEPTH = 4;            // nodes without a hash move search one ply less
+constexpr int LMP_MAX_DEPTH = 8;            // late-move pruning of quiet moves
+constexpr int FUTILITY_MAX_DEPTH = 6;
+constexpr int FUTILITY_BASE = 100;
+constexpr int FUTILITY_MARGIN = 90;
+constexpr int SEE_PRUNE_MAX_DEPTH = 6;
+constexpr int SEE_QUIET_MARGIN = 60;        // per ply of depth
+constexpr int SEE_CAPTURE_MARGIN = 100;     // per ply of depth
+constexpr int LMR_MIN_DEPTH = 3;
+constexpr double LMR_BASE = 0.75;
+constexpr double LMR_DIVISOR = 2.25;
+constexpr int LMR_HISTORY_DIVISOR = 6000;
+constexpr int DELTA_MARGIN = 200;           // quiescence: a capture that cannot reach alpha
 
-void hash_clear() { memset(hash_table.entries, 0, hash_table.count * sizeof(HashEntry)); }
+// The soft budget stretches when the best move changes or the score drops,
+// and no iteration starts past this share of it (it would not finish).
+constexpr double NEW_ITERATION_SHARE = 0.6;
+constexpr double BEST_MOVE_CHANGE_STRETCH = 1.6;
+constexpr double SCORE_DROP_STRETCH = 1.4;
+constexpr int SCORE_DROP_MARGIN = 30;
+constexpr double MAX_STRETCH = 2.5;
 
-static inline HashEntry* hash_slot(U64 key) { return &hash_table.entries[uint32_t(key) & (hash_table.count - 1)]; }
-static inline bool hash_matches(const HashEntry* e, U64 key) {
-    return e->key_low == uint32_t(key) && e->key_high == uint32_t(key >> 32);
-}
+// ---- State of the running search ----------------------------------------------
 
-const HashEntry* hash_lookup(const PlyRecord* rec) {
-    const HashEntry* e = hash_slot(rec->key);
-    return hash_matches(e, rec->key) ? e : nullptr;
-}
-
-void hash_probe(int& beta, int& alpha, Move& move, int depth, const PlyRecord* rec) {
-    const HashEntry* e = hash_slot(rec->key);
-    if (!hash_matches(e, rec->key)) {
-        move = 0;
-        return;
-    }
-    move = e->move;
-    if (e->generation != hash_generation || e->depth <= depth) return;
-    int score = e->score;
-    if (score > MATE_BOUND) score -= search_info.ply;
-    if (score < -MATE_BOUND) score += search_info.ply;
-    switch (e->bound) {
-    case HASH_EXACT: alpha = beta = score; break;
-    case HASH_UPPER: if (score <= beta) beta = score; break;
-    case HASH_LOWER: if (score >= alpha) alpha = score; break;
-    }
-}
-
-void hash_store(Move move, int score, int bound, int depth, const PlyRecord* rec) {
-    HashEntry* e = hash_slot(rec->key);
-    if (e->generation == hash_generation && e->depth > depth) return;
-    if (score > MATE_BOUND) score += search_info.ply;
-    if (score < -MATE_BOUND) score -= search_info.ply;
-    e->generation = hash_generation;
-    e->score = int16_t(score);
-    e->key_low = uint32_t(rec->key);
-    e->key_high = uint32_t(rec->key >> 32);
-    e->depth = int8_t(depth);
-    e->move = move;
-    e->bound = uint8_t(bound);
-}
-
-// ---- PV table --------------------------------------------------------------------
-//
-// Every node writes {its key, the key after its best move, that move} at the
-// slot of its key's low 16 bits; the principal variation is read back by
-// following the keys from the root.
-
-struct PvEntry {
-    U64 key;
-    U64 next_key;
-    Move move;
+struct SearchState {
+    SearchLimits limits;
+    int64_t start_time;
+    int64_t soft_limit;
+    int64_t hard_limit;
+    bool use_clock;
+    bool pondering;
+    bool stopped;           // "stop", a limit or "quit": unwind now
+    bool quitting;
+    U64 nodes;
+    U64 next_report;
+    int seldepth;
+    int completed_depth;
+    PlyRecord* root;
 };
-constexpr int PV_TABLE_SIZE = 65536;
-static PvEntry pv_table[PV_TABLE_SIZE];
-constexpr int PV_MAX_MOVES = 41;
 
-static inline void pv_store(U64 key, U64 next_key, Move move) {
-    pv_table[key & (PV_TABLE_SIZE - 1)] = PvEntry{key, next_key, move};
+static SearchState ss;
+void (*search_poll_input)() = nullptr;
+
+static int pv[MAX_PLY + 2][MAX_PLY + 2];
+static int pv_length[MAX_PLY + 2];
+static int eval_stack[STACK_SIZE];
+static Move move_stack[STACK_SIZE];      // move made at each ply, 0 for a null move
+static int lmr_table[64][64];
+static U64 root_move_nodes[MAX_MOVES];
+
+SearchLimits default_limits() {
+    SearchLimits l;
+    memset(&l, 0, sizeof l);
+    l.depth = MAX_SEARCH_DEPTH;
+    return l;
 }
 
-static const PvEntry* pv_find(U64 key) {
-    for (int i = int(key & (PV_TABLE_SIZE - 1)), n = 0; n < PV_TABLE_SIZE; i = (i + 1) & (PV_TABLE_SIZE - 1), n++) {
-        if (pv_table[i].move == 0) return nullptr;
-        if (pv_table[i].key == key) return &pv_table[i];
-    }
-    return nullptr;
+void search_stop() { ss.stopped = true; }
+void search_quit() {
+    ss.quitting = true;
+    ss.stopped = true;
 }
-
-void pv_text(char* buffer, size_t size) {
-    size_t used = 0;
-    buffer[0] = 0;
-    U64 key = search_info.root_key;
-    for (int n = 0; n < PV_MAX_MOVES; n++) {
-        const PvEntry* e = pv_find(key);
-        if (!e) break;
-        const char* text = move_to_text(e->move);
-        size_t len = strlen(text);
-        if (used + len + 2 > size) break;
-        if (used) buffer[used++] = ' ';
-        memcpy(buffer + used, text, len + 1);
-        used += len;
-        key = e->next_key;
-        if (key == 0 || key == search_info.root_key) break;
-    }
+void search_ponderhit() {
+    if (!ss.pondering) return;
+    ss.pondering = false;
+    ss.start_time = now_ms();
 }
-
-// ---- Move ordering -----------------------------------------------------------------
-
-int history[64][64];
-Move killers[STACK_SIZE][2];
-
-constexpr int HASH_MOVE_BAND = 0x4000000;
-constexpr int PROMOTION_BAND = 0x2000000;
-constexpr int WINNING_CAPTURE_BAND = 0x1000000;
-constexpr int LOSING_CAPTURE_SHIFT = 0x10000;
-constexpr int HISTORY_LIMIT = 59999;
+bool search_quitting() { return ss.quitting; }
+U64 search_nodes() { return ss.nodes; }
 
 void clear_search_memory() {
     hash_clear();
-    memset(history, 0, sizeof history);
-    memset(killers, 0, sizeof killers);
+    clear_move_ordering();
 }
 
-// Advanced pawns first among equals, then the bands: hash move, promotions,
-// winning captures by SEE; losing captures sink below quiet moves; quiet
-// moves gain a little for every enemy piece they attack from their new square.
-void order_moves(PlyRecord* rec) {
-    Move hash_move = 0;
-    const HashEntry* e = hash_lookup(rec);
-    if (e && e->generation == hash_generation) hash_move = e->move;
-    U64 occ = board.occupancy[0] | board.occupancy[1];
-    U64 enemies = board.occupancy[board.side ^ 1];
-    int scores[MAX_MOVES];
-    for (int i = 0; i < rec->move_count; i++) {
-        Move m = rec->moves[i];
-        int from = move_from(m), to = move_to(m), piece = move_piece(m);
-        int score = history[from][to];
-        int r = rank_of(from);
-        if (piece == W_PAWN) score += r == 5 ? 0x100000 : r == 6 ? 0x200000 : 0;
-        if (piece == B_PAWN) score += r == 3 ? 0x100000 : r == 2 ? 0x200000 : r == 1 ? 0x400000 : 0;
-        if (hash_move && m == hash_move) {
-            score += HASH_MOVE_BAND;
-        } else if (m & MOVE_PROMOTION) {
-            score += PROMOTION_BAND;
-        } else if (m & MOVE_CAPTURE) {
-            int gain = see(m);
-            if (gain > 0) score += gain + WINNING_CAPTURE_BAND;
-            else if (gain < 0) score += gain - LOSING_CAPTURE_SHIFT;
-        } else if (kind_of(piece) != KING) {
-            U64 threats;
-            switch (kind_of(piece)) {
-            case PAWN: threats = pawn_attacks[colour_of(piece) ^ 1][to]; break;
-            case KNIGHT: threats = knight_attacks[to]; break;
-            case BISHOP: threats = bishop_attacks(to, occ); break;
-            case ROOK: threats = rook_attacks(to, occ); break;
-            default: threats = queen_attacks(to, occ); break;
-            }
-            threats &= enemies;
-            if (threats) score += 8;
-            while (threats) score += piece_value[board.mailbox[pop_lowest(threats)]] >> 5;
-        }
-        scores[i] = score;
+// ---- Output ----------------------------------------------------------------------
+
+const char* score_text(int score) {
+    static char text[32];
+    if (score > MATE_BOUND) snprintf(text, sizeof text, "mate %i", (MATE - score) / 2 + 1);
+    else if (score < -MATE_BOUND) snprintf(text, sizeof text, "mate %i", -((score + MATE) / 2));
+    else snprintf(text, sizeof text, "cp %i", score);
+    return text;
+}
+
+static int64_t elapsed_ms() { return now_ms() - ss.start_time; }
+
+static unsigned long long nps(int64_t elapsed) {
+    return elapsed > 0 ? (unsigned long long)(ss.nodes * 1000 / U64(elapsed)) : 0;
+}
+
+// The principal variation of the root as text, cut to fit a line.
+static std::string pv_string() {
+    std::string text;
+    for (int i = 0; i < pv_length[0] && text.size() < 3000; i++) {
+        if (i) text += ' ';
+        text += move_to_text(Move(pv[0][i]));
     }
-    sort_by_score(scores, rec->moves, rec->move_count);
+    return text;
 }
 
-// ---- Quiescence --------------------------------------------------------------------
+static void print_score_line(int depth, int score) {
+    int64_t elapsed = elapsed_ms();
+    log_print("info depth %i seldepth %i score %s nodes %llu time %lld nps %llu pv %s\n", depth, ss.seldepth,
+              score_text(score), (unsigned long long)ss.nodes, (long long)elapsed, nps(elapsed), pv_string().c_str());
+}
+
+static void print_node_report() {
+    int64_t elapsed = elapsed_ms();
+    log_print("info time %lld nodes %llu nps %llu hashfull %i cpuload 1000\n", (long long)elapsed,
+              (unsigned long long)ss.nodes, nps(elapsed), hash_full());
+}
+
+// ---- Limits ------------------------------------------------------------------------
+
+// Looks at the input, the node limit and the clock; sets `stopped` when the
+// search must end.
+static void check_limits() {
+    if (search_poll_input) search_poll_input();
+    if (ss.stopped) return;
+    if (ss.limits.nodes && ss.nodes >= ss.limits.nodes) ss.stopped = true;
+    if (ss.use_clock && !ss.pondering && !ss.limits.infinite && ss.completed_depth >= 1 &&
+        elapsed_ms() >= ss.hard_limit)
+        ss.stopped = true;
+    if (ss.nodes >= ss.next_report) {
+        ss.next_report = ss.nodes + NODE_REPORT_INTERVAL;
+        print_node_report();
+    }
+}
 
 static inline void count_node() {
-    search_info.nodes++;
-    search_info.total_nodes++;
+    ss.nodes++;
+    if ((ss.nodes & (CHECK_EVERY_NODES - 1)) == 0 || (ss.limits.nodes && ss.nodes >= ss.limits.nodes)) check_limits();
+}
+
+// ---- Draws ---------------------------------------------------------------------------
+
+bool insufficient_material() {
+    const U64* p = board.pieces;
+    if (p[W_PAWN] | p[B_PAWN] | p[W_ROOK] | p[B_ROOK] | p[W_QUEEN] | p[B_QUEEN]) return false;
+    return popcount(p[W_KNIGHT] | p[B_KNIGHT] | p[W_BISHOP] | p[B_BISHOP]) <= 1;
+}
+
+bool is_draw_by_rule(const PlyRecord*) { return search_info.halfmove_clock >= 100 || insufficient_material(); }
+
+// ---- Quiescence ----------------------------------------------------------------------
+
+static inline void pv_clear(int ply) { pv_length[ply] = ply; }
+
+static inline void pv_update(int ply, Move m) {
+    pv[ply][ply] = int(m);
+    for (int i = ply + 1; i < pv_length[ply + 1]; i++) pv[ply][i] = pv[ply + 1][i];
+    pv_length[ply] = pv_length[ply + 1] > ply + 1 ? pv_length[ply + 1] : ply + 1;
+}
+
+// Everything a tactical move can gain: the victim, and a queen for a promotion.
+static inline int tactical_gain(Move m) {
+    int gain = (m & MOVE_EN_PASSANT) ? piece_value[W_PAWN]
+               : board.mailbox[move_to(m)] == NO_PIECE ? 0 : piece_value[board.mailbox[move_to(m)]];
+    if (m & MOVE_PROMOTION) gain += piece_value[W_QUEEN] - piece_value[W_PAWN];
+    return gain;
 }
 
 int quiesce(int alpha, int beta, PlyRecord* rec) {
-    SearchInfo& si = search_info;
+    const int ply = search_info.ply;
     count_node();
-    if (si.ply > MAX_PLY) return evaluate(rec);
-    update_check_info(rec);
-    int best;
-    if (rec->check_count) {
-        generate_moves(rec);
+    if (ss.stopped) return 0;
+    pv_clear(ply);
+    if (ply > ss.seldepth) ss.seldepth = ply;
+    if (ply > 0 && (is_repetition(rec) || is_draw_by_rule(rec))) return 0;
+    const bool in_check = rec->check_count != 0;
+    if (ply >= MAX_PLY) return in_check ? 0 : evaluate(rec);
+
+    TTHit hit;
+    bool found = hash_probe(rec->key, ply, hit);
+    if (found && ((hit.bound == BOUND_EXACT) || (hit.bound == BOUND_LOWER && hit.score >= beta) ||
+                  (hit.bound == BOUND_UPPER && hit.score <= alpha)))
+        return hit.score;
+
+    int best, stand_pat = EVAL_NONE;
+    const int entry_alpha = alpha;
+    int scores[MAX_MOVES];
+    if (in_check) {
         best = -MATE;
+        generate_moves(rec);
+        score_moves(rec, scores, found ? hit.move : 0, ply, 0);
     } else {
-        int stand_pat = evaluate(rec);
-        if (stand_pat > alpha) {
-            if (stand_pat >= beta) return stand_pat;
-            alpha = stand_pat;
+        stand_pat = found && hit.eval != EVAL_NONE ? hit.eval : evaluate(rec);
+        if (stand_pat >= beta) {
+            if (!found) hash_store(rec->key, ply, 0, stand_pat, stand_pat, 0, BOUND_LOWER);
+            return stand_pat;
         }
+        if (stand_pat > alpha) alpha = stand_pat;
         best = stand_pat;
         generate_captures(rec);
+        score_captures(rec, scores);
     }
-    order_moves(rec);
+
     PlyRecord* next = rec->next;
+    Move best_move = 0;
+    int legal = 0;
     for (int i = 0; i < rec->move_count; i++) {
+        pick_move(rec, scores, i);
+        Move m = rec->moves[i];
+        if (!in_check) {
+            // Captures that cannot lift the score to alpha, or that lose material.
+            if (!(m & MOVE_PROMOTION) && stand_pat + tactical_gain(m) + DELTA_MARGIN <= alpha) continue;
+            if (see(m) < 0) continue;
+        }
         if (!make_move(i, rec, next)) continue;
-        int score = is_repetition(next) ? 0 : -quiesce(-beta, -alpha, next);
+        legal++;
+        update_check_info(next);
+        int score = -quiesce(-beta, -alpha, next);
         unmake_move(i, rec);
-        if (si.state != SEARCH_RUNNING) return 0;
+        if (ss.stopped) return 0;
         if (score > best) {
-            if (score > alpha) {
-                if (score >= beta) return score;
-                alpha = score;
-            }
-            pv_store(rec->key, next->key, rec->moves[i]);
             best = score;
+            if (score > alpha) {
+                best_move = m;
+                alpha = score;
+                if (score >= beta) break;
+            }
         }
     }
-    if (best == -MATE) return si.ply - MATE;
+    if (in_check && legal == 0) return ply - MATE;
+    int bound = best >= beta ? BOUND_LOWER : best > entry_alpha ? BOUND_EXACT : BOUND_UPPER;
+    hash_store(rec->key, ply, best_move, best, stand_pat, 0, bound);
     return best;
 }
 
-// ---- Alpha-beta --------------------------------------------------------------------
+// ---- Alpha-beta ---------------------------------------------------------------------
 
-constexpr U64 POLL_AFTER_NODES = 0x4000;
-constexpr int NULL_MOVE_REDUCTION = 3;
-
+// Null move needs material that makes zugzwang unlikely.
 static bool null_move_material(int side) {
     const U64* p = board.pieces;
     if (p[make_piece(ROOK, side)] | p[make_piece(QUEEN, side)]) return true;
     return popcount(p[make_piece(KNIGHT, side)] | p[make_piece(BISHOP, side)]) >= 2;
 }
 
-int search(int alpha, int beta, int depth, PlyRecord* rec) {
-    SearchInfo& si = search_info;
+static void init_lmr_table() {
+    for (int d = 1; d < 64; d++)
+        for (int m = 1; m < 64; m++) lmr_table[d][m] = int(LMR_BASE + std::log(double(d)) * std::log(double(m)) / LMR_DIVISOR);
+}
+
+// Quiet moves tried after this many are pruned at low depth.
+static inline int late_move_limit(int depth, bool improving) { return (3 + depth * depth) / (improving ? 1 : 2); }
+
+int search(int alpha, int beta, int depth, PlyRecord* rec, bool cut_node) {
+    const int ply = search_info.ply;
+    const bool pv_node = beta - alpha > 1;
+    if (depth <= 0) return quiesce(alpha, beta, rec);
     count_node();
-    if (depth == 0) return quiesce(alpha, beta, rec);
-
-    // A stored bound may close the window at once.
-    const int entry_alpha = alpha;
-    Move hash_move;  // ordering looks the entry up itself
-    hash_probe(beta, alpha, hash_move, depth, rec);
-    if (alpha >= beta) return alpha != entry_alpha ? alpha : beta;
-    if (si.ply > MAX_PLY) return alpha;
-
-    // Once the search is under way every node looks at the clock and the input.
-    if (si.nodes > POLL_AFTER_NODES || si.node_limit) {
-        search_report();
-        command_step(&position_stack[0]);
-        if (si.state != SEARCH_RUNNING) return 0;
-    }
-
-    update_check_info(rec);
+    if (ss.stopped) return 0;
+    pv_clear(ply);
     const bool in_check = rec->check_count != 0;
+
+    // 1. Draws and the ply limit; mate-distance pruning: no line from here
+    // can do better than mating at once or worse than being mated now.
+    if (is_repetition(rec) || is_draw_by_rule(rec)) return 0;
+    if (ply >= MAX_PLY) return in_check ? 0 : evaluate(rec);
+    if (alpha < ply - MATE) alpha = ply - MATE;
+    if (beta > MATE - ply - 1) beta = MATE - ply - 1;
+    if (alpha >= beta) return alpha;
+
+    // 2. The transposition table: a deep enough bound ends a non-PV node.
+    TTHit hit;
+    bool found = hash_probe(rec->key, ply, hit);
+    Move hash_move = found ? hit.move : 0;
+    if (found && !pv_node && hit.depth >= depth &&
+        ((hit.bound == BOUND_EXACT) || (hit.bound == BOUND_LOWER && hit.score >= beta) ||
+         (hit.bound == BOUND_UPPER && hit.score <= alpha)))
+        return hit.score;
+
+    // 3. Static evaluation, sharpened by a stored bound on the real score.
+    int eval = EVAL_NONE;
+    if (!in_check) {
+        int static_eval = found && hit.eval != EVAL_NONE ? hit.eval : evaluate(rec);
+        eval = static_eval;
+        if (found && ((hit.bound == BOUND_LOWER && hit.score > eval) || (hit.bound == BOUND_UPPER && hit.score < eval)))
+            eval = hit.score;
+        eval_stack[ply] = static_eval;
+    } else {
+        eval_stack[ply] = EVAL_NONE;
+    }
+    const bool improving = !in_check && ply >= 2 && eval_stack[ply - 2] != EVAL_NONE && eval_stack[ply] > eval_stack[ply - 2];
+    killers[ply + 1][0] = killers[ply + 1][1] = 0;
     PlyRecord* next = rec->next;
 
-    // Null move: if passing still fails high, a real move will too. Skipped in
-    // check and without the material that makes zugzwang unlikely.
-    if (depth > 1 && !in_check && beta <= MATE - 1 && null_move_material(board.side)) {
-        make_null_move(rec, next);
-        int score = depth <= NULL_MOVE_REDUCTION ? -quiesce(-beta, 1 - beta, next)
-                                                 : -search(-beta, 1 - beta, depth - NULL_MOVE_REDUCTION, next);
-        unmake_null_move(rec);
-        if (si.state != SEARCH_RUNNING) return 0;
-        if (score >= beta) {
-            hash_store(0, score, HASH_LOWER, depth, rec);
-            return score;
+    if (!pv_node && !in_check) {
+        // 4. Reverse futility: far above beta, a quiet position stays there.
+        if (depth <= RFP_MAX_DEPTH && eval - RFP_MARGIN * (depth - improving) >= beta && eval < MATE_BOUND)
+            return eval;
+
+        // 5. Razoring: far below alpha, only captures could help.
+        if (depth <= RAZOR_MAX_DEPTH && eval + RAZOR_MARGIN * depth <= alpha) {
+            int score = quiesce(alpha, alpha + 1, rec);
+            if (score <= alpha) return score;
+        }
+
+        // 6. Null move: if passing still fails high, a real move will too.
+        if (depth >= NULL_MIN_DEPTH && eval >= beta && ply > 0 && move_stack[ply - 1] != 0 &&
+            beta > -MATE_BOUND && beta < MATE_BOUND && null_move_material(board.side)) {
+            int excess = (eval - beta) / NULL_EVAL_DIVISOR;
+            int r = NULL_BASE_REDUCTION + depth / NULL_DEPTH_DIVISOR + (excess < 3 ? excess : 3);
+            move_stack[ply] = 0;
+            make_null_move(rec, next);
+            next->check_count = 0;
+            int score = -search(-beta, -beta + 1, depth - 1 - r, next, !cut_node);
+            unmake_null_move(rec);
+            if (ss.stopped) return 0;
+            if (score >= beta) {
+                if (score >= MATE_BOUND) score = beta;  // an unproven mate
+                hash_store(rec->key, ply, 0, score, eval_stack[ply], depth, BOUND_LOWER);
+                return score;
+            }
         }
     }
 
+    // 7. Internal iterative reduction: without a hash move the ordering is
+    // poor, so a cheaper search comes first.
+    if (depth >= IIR_MIN_DEPTH && !hash_move && (pv_node || cut_node)) depth--;
+
+    // 8. The moves.
     generate_moves(rec);
-    order_moves(rec);
-    int best = -MATE, legal = 0;
+    int scores[MAX_MOVES];
+    Move previous = ply > 0 ? move_stack[ply - 1] : 0;
+    score_moves(rec, scores, hash_move, ply, previous);
+
+    const int entry_alpha = alpha;
+    int best = -MATE, legal = 0, quiet_count = 0;
     Move best_move = 0;
-    int window_top = beta;
+    Move quiets[MAX_MOVES];
+    bool skip_quiets = false;
     for (int i = 0; i < rec->move_count; i++) {
-        Move m = make_move(i, rec, next);
-        if (!m) continue;
+        pick_move(rec, scores, i);
+        Move m = rec->moves[i];
+        const bool quiet = !is_tactical(m);
+        if (quiet && skip_quiets) continue;
+
+        // 8a. Pruning of moves that are very unlikely to matter, once a move
+        // has saved the node from being mated.
+        if (!pv_node && best > -MATE_BOUND && !in_check) {
+            if (quiet) {
+                if (depth <= LMP_MAX_DEPTH && quiet_count >= late_move_limit(depth, improving)) {
+                    skip_quiets = true;
+                    continue;
+                }
+                int lmr_depth = depth - 1 - lmr_table[depth < 64 ? depth : 63][legal + 1 < 64 ? legal + 1 : 63];
+                if (lmr_depth <= FUTILITY_MAX_DEPTH && eval + FUTILITY_BASE + FUTILITY_MARGIN * lmr_depth <= alpha) {
+                    skip_quiets = true;
+                    continue;
+                }
+                if (depth <= SEE_PRUNE_MAX_DEPTH && see(m) < -SEE_QUIET_MARGIN * depth) continue;
+            } else if (depth <= SEE_PRUNE_MAX_DEPTH && scores[i] < SCORE_GOOD_CAPTURE / 2 &&
+                       see(m) < -SEE_CAPTURE_MARGIN * depth) {
+                continue;
+            }
+        }
+
+        if (!make_move(i, rec, next)) continue;
         legal++;
+        move_stack[ply] = m;
+        update_check_info(next);
+        const bool gives_check = next->check_count != 0;
+        int new_depth = depth - 1 + (gives_check ? 1 : 0);
+
+        // 8b. Principal-variation search with late-move reductions.
         int score;
-        if (is_repetition(next)) {
-            score = 0;
+        if (legal == 1) {
+            score = -search(-beta, -alpha, new_depth, next, !pv_node && !cut_node);
         } else {
-            score = -search(-window_top, -alpha, depth - 1, next);
-            if (i != 0 && score > alpha && score < beta) score = -search(-beta, -alpha, depth - 1, next);
+            int r = 0;
+            if (depth >= LMR_MIN_DEPTH && quiet) {
+                r = lmr_table[depth < 64 ? depth : 63][legal < 64 ? legal : 63];
+                r += !pv_node;
+                r += cut_node;
+                r -= improving;
+                r -= gives_check;
+                r -= scores[i] >= SCORE_COUNTER;  // killers and the counter move
+                r -= history[board.side ^ 1][move_from(m)][move_to(m)] / LMR_HISTORY_DIVISOR;
+                if (r < 0) r = 0;
+                if (r > new_depth - 1) r = new_depth - 1 > 0 ? new_depth - 1 : 0;
+            }
+            score = -search(-alpha - 1, -alpha, new_depth - r, next, true);
+            if (score > alpha && r > 0) score = -search(-alpha - 1, -alpha, new_depth, next, !cut_node);
+            if (score > alpha && score < beta) score = -search(-beta, -alpha, new_depth, next, false);
         }
         unmake_move(i, rec);
-        if (si.state != SEARCH_RUNNING) return 0;
+        if (ss.stopped) return 0;
+
         if (score > best) {
-            if (score > alpha) {
-                alpha = score;
-                if (score >= beta) {
-                    hash_store(m, score, HASH_LOWER, depth, rec);
-                    if (!(m & MOVE_CAPTURE) && !in_check) {
-                        Move* k = killers[si.ply];
-                        if (k[0] != m) {
-                            k[1] = k[0];
-                            k[0] = m;
-                        }
-                        int& h = history[move_from(m)][move_to(m)];
-                        h += depth * depth;
-                        if (h > HISTORY_LIMIT)
-                            for (auto& row : history)
-                                for (int& v : row) v >>= 1;
-                    }
-                    return score;
-                }
-            }
-            pv_store(rec->key, next->key, m);
             best = score;
-            best_move = m;
-        }
-        window_top = alpha + 1;
-    }
-    if (legal) {
-        hash_store(best_move, best, best > entry_alpha ? HASH_EXACT : HASH_UPPER, depth, rec);
-        return best;
-    }
-    return in_check ? si.ply - MATE : 0;
-}
-
-// ---- Iterative deepening and output --------------------------------------------------
-
-constexpr int ROOT_SCORE_SLOTS = MAX_MOVES;
-constexpr int RECENT_BEST = 12;
-constexpr int INSTABILITY_MARGIN = 220;
-constexpr int INSTABILITY_ITERATIONS = 4;
-constexpr int SCORE_JUMP = 50;
-constexpr U64 NODE_REPORT_INTERVAL = 0x80000;
-
-static int root_scores[ROOT_SCORE_SLOTS];
-static PlyRecord* search_root;
-
-void reset_search_state() {
-    SearchInfo& si = search_info;
-    si.state = SEARCH_RUNNING;
-    si.infinite = 0;
-    si.iteration_best_move = 0;
-    si.perft_move = 0;
-    si.best_score = 0;
-    si.last_printed_score = 0;
-    si.move_to_play = 0;
-    si.last_report_time = 0;
-    si.start_time = 0;
-    si.soft_limit = 0;
-    si.pv_changed = 0;
-    si.root_key = 0;
-    si.nodes = 0;
-    si.ply = 0;
-    si.depth = 0;
-    si.total_nodes = 0;
-    si.node_limit = 0;
-    si.use_clock = 1;
-    memset(pv_table, 0, sizeof pv_table);
-}
-
-void print_score_line(int score) {
-    const SearchInfo& si = search_info;
-    log_print("info depth %i ", si.depth);
-    if (score > MATE_BOUND) log_print("score mate %i ", (MATE - score) / 2 + 1);
-    else if (score < -MATE_BOUND) log_print("score mate %i ", -((score + MATE) / 2));
-    else log_print("score cp %i ", score);
-    int64_t elapsed = si.start_time ? now_ms() - si.start_time : 0;
-    unsigned long long nps = elapsed > 0 ? si.total_nodes * 1000 / U64(elapsed) : 0;
-    log_print("nodes %llu time %lld nps %llu ", (unsigned long long)si.total_nodes, (long long)elapsed, nps);
-}
-
-Move move_to_announce() {
-    const SearchInfo& si = search_info;
-    if (si.move_to_play) return si.move_to_play;
-    if (si.iteration_best_move) return si.iteration_best_move;
-    return search_root && si.state == SEARCH_RUNNING && search_root->move_count ? search_root->moves[0] : 0;
-}
-
-void print_final_lines(int score) {
-    Move m = move_to_announce();
-    print_score_line(score);
-    log_print("pv %s\n", move_to_text(m));
-    log_print("bestmove %s \n", move_to_text(m));
-}
-
-void search_report() {
-    SearchInfo& si = search_info;
-    if (si.state != SEARCH_RUNNING) return;
-    int64_t now = now_ms();
-    int64_t elapsed = now - si.start_time;
-    bool go_on = si.infinite || !si.use_clock || si.move_to_play == 0 || si.depth < 3 || elapsed <= si.soft_limit;
-    // The hard limit holds whatever the depth: never lose on time.
-    if (si.use_clock && !si.infinite && elapsed > si.hard_limit) go_on = false;
-    if (si.node_limit && si.total_nodes >= si.node_limit) go_on = false;
-    if (!go_on) {
-        print_final_lines(si.best_score);
-        si.state = SEARCH_IDLE;
-        return;
-    }
-    if (si.nodes > NODE_REPORT_INTERVAL) {
-        unsigned long long nps = elapsed > 0 ? si.total_nodes * 1000 / U64(elapsed) : 0;
-        log_print("info time %lld nodes %llu nps %llu cpuload 1000\n", (long long)elapsed,
-                  (unsigned long long)si.total_nodes, nps);
-        si.nodes = 0;
-        si.last_report_time = now;
-    }
-    if (si.pv_changed && si.best_score != si.last_printed_score && si.depth > 2) {
-        si.last_printed_score = si.best_score;
-        char pv[1000];
-        pv_text(pv, sizeof pv);
-        print_score_line(si.best_score);
-        log_print("pv %s\n", pv);
-        si.pv_changed = 0;
-    }
-}
-
-void think(int max_depth, PlyRecord* root) {
-    SearchInfo& si = search_info;
-    search_root = root;
-    memset(root_scores, 0, sizeof root_scores);
-    si.state = SEARCH_RUNNING;
-    si.move_to_play = 0;
-    memset(history, 0, sizeof history);
-    memset(killers, 0, sizeof killers);
-
-    si.start_time = si.last_report_time = now_ms();
-    root->key = compute_full_key(root);
-    hash_generation++;
-    si.ply = 0;
-
-    int n = generate_legal_moves(root);
-    if (n == 0) {
-        si.state = SEARCH_IDLE;
-        return;
-    }
-    if (n == 1) {
-        si.move_to_play = root->moves[0];
-        si.best_score = 0;
-        si.state = SEARCH_IDLE;
-        print_final_lines(0);
-        return;
-    }
-    order_moves(root);
-
-    int instability = 0, changes = 0, previous_alpha = 0;
-    Move previous_best = 0;
-    PlyRecord* next = root->next;
-    for (int k = 1; k <= max_depth; k++) {
-        if (k > 2) log_print("info depth %i\n", k);
-        count_node();
-        si.depth = k;
-        si.pv_changed = 0;
-        memset(root_scores, 0, sizeof root_scores);
-        int recent[RECENT_BEST];
-        for (int& r : recent) r = -1;
-        int alpha = -MATE, best1 = -MATE, best2 = -MATE;
-
-        for (int m = 0; m < n; m++) {
-            make_move(m, root, next);
-            if (si.depth > 5) log_print("info currmove %s currmovenumber %i\n", move_to_text(root->moves[m]), m + 1);
-            int score = is_repetition(next) ? 0 : -search(-MATE, -alpha, k - 1, next);
-            unmake_move(m, root);
-            if (si.state != SEARCH_RUNNING) return;
             if (score > alpha) {
-                if (m != recent[0]) {
-                    memmove(recent + 1, recent, sizeof(int) * (RECENT_BEST - 1));
-                    recent[0] = m;
-                    best2 = best1;
-                    best1 = score;
-                }
-                si.iteration_best_move = root->moves[m];
-                si.best_score = score;
-                si.root_key = root->key;
-                pv_store(root->key, next->key, root->moves[m]);
-                si.pv_changed = 1;
-                search_report();
-                if (si.state != SEARCH_RUNNING) return;
+                best_move = m;
+                if (pv_node) pv_update(ply, m);
+                if (score >= beta) break;
                 alpha = score;
             }
         }
-        for (int i = 0; i < RECENT_BEST; i++)
-            if (recent[i] >= 0) root_scores[recent[i]] = RECENT_BEST - i;
-        si.move_to_play = si.iteration_best_move;
+        if (quiet && m != best_move) quiets[quiet_count++] = m;
+    }
 
-        // A proven mate will not get better by searching deeper.
-        if (si.iteration_best_move && (alpha > MATE_BOUND || alpha < -MATE_BOUND)) break;
+    // 9. No legal move: mate or stalemate.
+    if (legal == 0) return in_check ? ply - MATE : 0;
 
-        // Five unstable iterations in a row: play the previous iteration's best.
-        if (si.infinite || best2 == -MATE || abs(best2 - best1) <= INSTABILITY_MARGIN) {
-            instability = 0;
-        } else if (++instability > INSTABILITY_ITERATIONS) {
-            si.state = SEARCH_IDLE;
-            si.move_to_play = root->moves[0];
+    if (best >= beta && !is_tactical(best_move))
+        update_quiet_stats(best_move, quiets, quiet_count, depth, ply, previous);
+    int bound = best >= beta ? BOUND_LOWER : best > entry_alpha && best_move ? BOUND_EXACT : BOUND_UPPER;
+    hash_store(rec->key, ply, best_move, best, eval_stack[ply], depth, bound);
+    return best;
+}
+
+// ---- Root and iterative deepening -----------------------------------------------------
+
+struct RootResult {
+    Move best_move;   // best of the iteration so far (0: none yet)
+    int score;
+    Move candidate;   // beat best_move on a null window, exact score not yet known
+    int candidate_score;
+};
+
+// One iteration at the root over the legal moves in root->moves, best first.
+static int search_root(int alpha, int beta, int depth, RootResult& result) {
+    PlyRecord* root = ss.root;
+    PlyRecord* next = root->next;
+    int best = -MATE;
+    pv_clear(0);
+    for (int i = 0; i < root->move_count; i++) {
+        Move m = root->moves[i];
+        U64 nodes_before = ss.nodes;
+        make_move(i, root, next);
+        move_stack[0] = m;
+        update_check_info(next);
+        if (depth > 5) log_print("info currmove %s currmovenumber %i\n", move_to_text(m), i + 1);
+        int new_depth = depth - 1 + (next->check_count ? 1 : 0);
+        int score;
+        if (i == 0) {
+            score = -search(-beta, -alpha, new_depth, next, false);
+        } else {
+            score = -search(-alpha - 1, -alpha, new_depth, next, true);
+            // A move that beats the best so far is proven better even if the
+            // clock stops its exact search.
+            if (score > alpha && !ss.stopped) {
+                result.candidate = m;
+                result.candidate_score = score;
+                if (score < beta) score = -search(-beta, -alpha, new_depth, next, false);
+                if (!ss.stopped) result.candidate = 0;
+            }
+        }
+        unmake_move(i, root);
+        root_move_nodes[i] += ss.nodes - nodes_before;
+        if (ss.stopped) break;
+        if (score > best) best = score;
+        if (score > alpha) {
+            result.best_move = m;
+            result.score = score;
+            pv_update(0, m);
+            if (score >= beta) break;
+            alpha = score;
+        }
+    }
+    return best;
+}
+
+// Best move first, the others by the effort their refutation took.
+static void order_root_moves(Move best) {
+    PlyRecord* root = ss.root;
+    int n = root->move_count;
+    int scores[MAX_MOVES];
+    for (int i = 0; i < n; i++) {
+        U64 effort = root_move_nodes[i] >> 8;
+        scores[i] = root->moves[i] == best ? (1 << 30) : int(effort < (1u << 29) ? effort : (1u << 29));
+    }
+    // Stable insertion sort keeps the node counts paired with their moves.
+    for (int i = 1; i < n; i++) {
+        int s = scores[i];
+        Move m = root->moves[i];
+        U64 c = root_move_nodes[i];
+        int j = i;
+        for (; j > 0 && scores[j - 1] < s; j--) {
+            scores[j] = scores[j - 1];
+            root->moves[j] = root->moves[j - 1];
+            root_move_nodes[j] = root_move_nodes[j - 1];
+        }
+        scores[j] = s;
+        root->moves[j] = m;
+        root_move_nodes[j] = c;
+    }
+    for (int i = 0; i < n; i++) root_move_nodes[i] = 0;
+}
+
+// Keeps only the root moves "searchmoves" named (all when none of them is legal).
+static void restrict_root_moves(const SearchLimits& limits) {
+    if (!limits.searchmove_count) return;
+    PlyRecord* root = ss.root;
+    int kept = 0;
+    for (int i = 0; i < root->move_count; i++)
+        for (int k = 0; k < limits.searchmove_count; k++)
+            if (root->moves[i] == limits.searchmoves[k]) {
+                root->moves[kept++] = root->moves[i];
+                break;
+            }
+    if (kept) root->move_count = kept;
+}
+
+// An infinite or pondering search that has nothing left to do waits (without
+// spinning) for "stop", "quit" or "ponderhit".
+static void wait_while_told_to() {
+    while (!ss.stopped && (ss.limits.infinite || ss.pondering)) {
+        wait_for_input();
+        if (search_poll_input) search_poll_input();
+    }
+}
+
+static void print_bestmove(Move best, Move ponder) {
+    if (ss.quitting) return;
+    if (ponder) {
+        std::string best_text = move_to_text(best);  // move_to_text reuses one buffer
+        log_print("bestmove %s ponder %s \n", best_text.c_str(), move_to_text(ponder));
+    }
+    else log_print("bestmove %s \n", best ? move_to_text(best) : "0000");
+}
+
+static void set_time_limits(const SearchLimits& l, int side) {
+    bool other_limit = l.depth < MAX_SEARCH_DEPTH || l.nodes || l.mate || l.infinite;
+    ss.use_clock = l.move_time > 0 || l.clock_given || !other_limit;
+    TimeBudget b;
+    if (l.move_time > 0) b = time_budget_fixed(l.move_time, l.move_overhead);
+    else if (l.clock_given)
+        b = time_budget(l.time_given[side] ? l.time[side] : DEFAULT_CLOCK_MS, l.increment[side], l.moves_to_go,
+                        l.move_overhead);
+    else b = time_budget(DEFAULT_CLOCK_MS, 0, 0, l.move_overhead);
+    ss.soft_limit = b.soft;
+    ss.hard_limit = b.hard;
+}
+
+void think(const SearchLimits& limits, PlyRecord* root) {
+    static bool tables_ready = false;
+    if (!tables_ready) {
+        init_lmr_table();
+        tables_ready = true;
+    }
+    ss.limits = limits;
+    ss.start_time = now_ms();
+    ss.pondering = limits.ponder;
+    ss.stopped = ss.quitting = false;
+    ss.nodes = 0;
+    ss.next_report = NODE_REPORT_INTERVAL;
+    ss.seldepth = 0;
+    ss.completed_depth = 0;
+    ss.root = root;
+    search_info.ply = 0;
+    set_time_limits(limits, board.side);
+    hash_new_search();
+    age_move_ordering();
+
+    root->key = compute_full_key(root);
+    int n = generate_legal_moves(root);
+    restrict_root_moves(limits);
+    n = root->move_count;
+    update_check_info(root);
+
+    // No legal move: mated or stalemated, say so at once.
+    if (n == 0) {
+        wait_while_told_to();
+        if (!ss.quitting) log_print("info depth 0 score %s\n", root->check_count ? "mate 0" : "cp 0");
+        print_bestmove(0, 0);
+        return;
+    }
+    // One legal move: nothing to think about when the clock runs.
+    if (n == 1 && !limits.infinite && !limits.ponder && ss.use_clock) {
+        pv[0][0] = int(root->moves[0]);
+        pv_length[0] = 1;
+        int64_t elapsed = elapsed_ms();
+        log_print("info depth 0 score cp 0 nodes %llu time %lld nps %llu pv %s\n", (unsigned long long)ss.nodes,
+                  (long long)elapsed, nps(elapsed), move_to_text(root->moves[0]));
+        print_bestmove(root->moves[0], 0);
+        return;
+    }
+
+    int max_depth = limits.depth > 0 && limits.depth < MAX_SEARCH_DEPTH ? limits.depth : MAX_SEARCH_DEPTH;
+    // A mate in N shows within 2N - 1 plies; a little more leaves room for the quiescence.
+    if (limits.mate > 0 && 2 * limits.mate + 1 < max_depth) max_depth = 2 * limits.mate + 1;
+
+    for (int i = 0; i < n; i++) root_move_nodes[i] = 0;
+    Move best_move = root->moves[0], ponder_move = 0;
+    int best_score = 0, previous_score = 0;
+    int saved_pv[MAX_PLY + 2], saved_length = 0;
+    double stretch = 1.0;
+    int last_depth = 0;
+
+    for (int depth = 1; depth <= max_depth; depth++) {
+        if (depth > 2) log_print("info depth %i\n", depth);
+        RootResult result{0, 0, 0, 0};
+        int delta = ASPIRATION_WINDOW;
+        int alpha = -MATE, beta = MATE;
+        if (depth >= ASPIRATION_MIN_DEPTH && best_score > -MATE_BOUND && best_score < MATE_BOUND) {
+            alpha = best_score - delta;
+            beta = best_score + delta;
+        }
+        int score;
+        for (;;) {
+            score = search_root(alpha, beta, depth, result);
+            if (ss.stopped) break;
+            if (score <= alpha) {
+                beta = (alpha + beta) / 2;
+                alpha = score - delta > -MATE ? score - delta : -MATE;
+            } else if (score >= beta) {
+                beta = score + delta < MATE ? score + delta : MATE;
+            } else {
+                break;
+            }
+            delta += delta / 2;
+            order_root_moves(result.best_move ? result.best_move : best_move);
+        }
+
+        if (ss.stopped) {
+            // An unfinished iteration is trusted only for a move it proved better.
+            Move proven = result.candidate ? result.candidate : result.best_move;
+            int proven_score = result.candidate ? result.candidate_score : result.score;
+            if (proven && proven != best_move && proven_score > best_score - SCORE_DROP_MARGIN) {
+                best_move = proven;
+                ponder_move = !result.candidate && pv_length[0] > 1 ? Move(pv[0][1]) : 0;
+                best_score = proven_score;
+                saved_length = 0;
+            }
             break;
         }
 
-        // A changing best move or a jumping score buys more time.
-        if (k >= 3) {
-            if (si.iteration_best_move != previous_best && ++changes > 2)
-                si.soft_limit = (si.soft_limit + si.hard_limit) >> 1;
-            if (abs(alpha - previous_alpha) > SCORE_JUMP) si.soft_limit = (7 * si.soft_limit + si.hard_limit) >> 3;
-        }
-        if (k >= 2) previous_alpha = alpha;
+        // The iteration is complete.
+        if (depth >= 4 && result.best_move != best_move) stretch *= BEST_MOVE_CHANGE_STRETCH;
+        if (depth >= 4 && score < previous_score - SCORE_DROP_MARGIN) stretch *= SCORE_DROP_STRETCH;
+        if (stretch > MAX_STRETCH) stretch = MAX_STRETCH;
+        best_move = result.best_move ? result.best_move : best_move;
+        best_score = previous_score = score;
+        ss.completed_depth = last_depth = depth;
+        memcpy(saved_pv, pv[0], sizeof(int) * size_t(pv_length[0]));
+        saved_length = pv_length[0];
+        ponder_move = saved_length > 1 ? Move(saved_pv[1]) : 0;
+        print_score_line(depth, score);
+        order_root_moves(best_move);
 
-        sort_by_score(root_scores, root->moves, n);
-        if (k >= 3) previous_best = si.iteration_best_move;
+        // A proven mate will not get better by searching deeper.
+        if (!limits.infinite && !ss.pondering && (score > MATE_BOUND || score < -MATE_BOUND)) {
+            if (!limits.mate || MATE - (score < 0 ? -score : score) <= 2 * limits.mate) break;
+        }
+        if (ss.use_clock && !ss.pondering && !limits.infinite && !limits.move_time) {
+            double soft = double(ss.soft_limit) * stretch;
+            if (soft > double(ss.hard_limit)) soft = double(ss.hard_limit);
+            if (double(elapsed_ms()) >= soft * NEW_ITERATION_SHARE) break;
+            stretch = 1.0 + (stretch - 1.0) / 2;  // stability earns back some of the stretch
+        }
     }
-    si.state = SEARCH_IDLE;
-    print_final_lines(si.best_score);
+
+    wait_while_told_to();
+    if (ss.quitting) return;
+    // The closing score line with the whole principal variation.
+    if (saved_length) {
+        memcpy(pv[0], saved_pv, sizeof(int) * size_t(saved_length));
+        pv_length[0] = saved_length;
+    } else {
+        pv[0][0] = int(best_move);
+        pv_length[0] = 1;
+        if (ponder_move) {
+            pv[0][1] = int(ponder_move);
+            pv_length[0] = 2;
+        }
+    }
+    print_score_line(last_depth, best_score);
+    print_bestmove(best_move, ponder_move);
 }

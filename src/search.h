@@ -1,61 +1,60 @@
-// Search: transposition table, move ordering, quiescence, alpha-beta,
-// iterative deepening with time control, and the "info"/"bestmove" output.
+// Search: iterative deepening with aspiration windows over a principal-
+// variation alpha-beta search and a quiescence search, the stop rules of
+// "go", and the "info"/"bestmove" output.
 #pragma once
 
-#include <cstddef>
+#include <cstdint>
 
 #include "board.h"
 
-// One transposition-table slot, 20 bytes.
-struct HashEntry {
-    uint32_t key_low;
-    uint32_t key_high;
-    int32_t generation;  // search that stored it
-    Move move;           // best move, 0 = none
-    uint8_t bound;       // HASH_EXACT, HASH_UPPER (score <= value), HASH_LOWER (score >= value)
-    int8_t depth;
-    int16_t score;       // mate scores relative to the node
+constexpr int MAX_SEARCH_DEPTH = 98;
+
+// What "go" asked for. Zero means "not given" for every limit.
+struct SearchLimits {
+    int depth;              // iterations to run (MAX_SEARCH_DEPTH when none)
+    U64 nodes;
+    int mate;               // moves
+    int64_t time[2];        // clock of each colour, ms (may be <= 0)
+    int64_t increment[2];
+    int moves_to_go;
+    int64_t move_time;
+    bool clock_given;       // wtime or btime was given
+    bool time_given[2];     // that colour's clock was given
+    bool infinite;
+    bool ponder;
+    int move_overhead;
+    int searchmove_count;   // root moves restricted to these when non-zero
+    Move searchmoves[MAX_MOVES];
 };
-static_assert(sizeof(HashEntry) == 20, "HashEntry must stay 20 bytes");
 
-enum : int { HASH_EXACT = 0, HASH_UPPER = 1, HASH_LOWER = 2 };
+// Fresh limits: no limit given, full depth.
+SearchLimits default_limits();
 
-struct HashTable {
-    HashEntry* entries;
-    size_t count;  // a power of two
-};
+// Called every few thousand nodes while a search runs and while a finished
+// infinite or ponder search waits for "stop". It reads waiting input and
+// answers through search_stop, search_quit and search_ponderhit.
+extern void (*search_poll_input)();
 
-extern HashTable hash_table;
-extern int hash_generation;
+void search_stop();
+void search_quit();
+// The pondered move was played: the clock limits of the "go" apply from now.
+void search_ponderhit();
+bool search_quitting();
 
-// Largest power-of-two entry count that fits in `megabytes`.
-size_t hash_entry_count(int megabytes);
-// Replaces the table with a cleared one; false (old table kept) when memory is short.
-bool hash_allocate(int megabytes);
-void hash_clear();
-const HashEntry* hash_lookup(const PlyRecord* rec);
-void hash_probe(int& beta, int& alpha, Move& move, int depth, const PlyRecord* rec);
-void hash_store(Move move, int score, int bound, int depth, const PlyRecord* rec);
+// Runs one "go" from the root record: prints "info" lines and exactly one
+// "bestmove" (none after "quit").
+void think(const SearchLimits& limits, PlyRecord* root);
 
-// Move ordering tables.
-extern int history[64][64];
-// Quiet moves that caused a cut-off, two per ply; recorded by the search, not
-// (yet) read by the ordering, which ranks quiet moves by history and threats.
-extern Move killers[STACK_SIZE][2];
-void order_moves(PlyRecord* rec);
 // Clears what a new game should not inherit: hash table, history, killers.
 void clear_search_memory();
 
+// The parts of think, for tests.
+int search(int alpha, int beta, int depth, PlyRecord* rec, bool cut_node);
 int quiesce(int alpha, int beta, PlyRecord* rec);
-int search(int alpha, int beta, int depth, PlyRecord* rec);
-
-void reset_search_state();
-void think(int max_depth, PlyRecord* root);
-void search_report();
-void print_score_line(int score);
-// The principal variation from the PV table, moves separated by blanks.
-void pv_text(char* buffer, size_t size);
-// The move "bestmove" names when a search is cut short.
-Move move_to_announce();
-// The closing score line, "pv" and "bestmove" of a search.
-void print_final_lines(int score);
+// "score cp N" or "score mate N" for a search score.
+const char* score_text(int score);
+// Static draw: the fifty-move rule or material that cannot mate.
+bool is_draw_by_rule(const PlyRecord* rec);
+bool insufficient_material();
+// Nodes of the last search.
+U64 search_nodes();

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine.h"
+#include "uci.h"
 #include "test_support.h"
 
 namespace {

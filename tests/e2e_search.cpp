@@ -37,7 +37,7 @@ int count_prefixed(const std::vector<std::string>& lines, const std::string& pre
 // The move of a "bestmove" line, "" when the line is not one.
 std::string bestmove_of(const std::string& line) {
     std::smatch m;
-    static const std::regex form("bestmove ([a-h][1-8][a-h][1-8][qrbn]?) ");
+    static const std::regex form("bestmove ([a-h][1-8][a-h][1-8][qrbn]?)( ponder [a-h][1-8][a-h][1-8][qrbn]?)? ");
     return std::regex_match(line, m, form) ? m[1].str() : "";
 }
 
@@ -119,12 +119,15 @@ TEST_F(Search, ClockedSearchPlaysALegalMove) {
     SearchRun run = run_search(e, "position startpos", "go wtime 4000 btime 4000");
     EXPECT_EQ(run.extra_bestmoves, 0);
     expect_legal(e, "position startpos", run.bestmove);
-    // The final lines: a score line whose pv is the move, then the move.
+    // The final lines: a score line whose pv starts with the move (and goes on
+    // with the move to ponder on), then the move.
     ASSERT_GE(run.lines.size(), 2u);
     const std::string& last_score = run.lines[run.lines.size() - 2];
-    EXPECT_TRUE(std::regex_match(last_score, std::regex("info depth \\d+ score (cp|mate) -?\\d+ nodes \\d+ time \\d+ nps \\d+ pv " + run.bestmove)))
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(last_score, m, std::regex("info depth \\d+ seldepth \\d+ score (cp|mate) -?\\d+ nodes \\d+ time \\d+ nps \\d+ pv " +
+                                                           run.bestmove + " (\\S+)( \\S+)*")))
         << last_score;
-    EXPECT_EQ(run.lines.back(), "bestmove " + run.bestmove + " ");
+    EXPECT_EQ(run.lines.back(), "bestmove " + run.bestmove + " ponder " + m[2].str() + " ");
 }
 
 TEST_F(Search, EveryKindOfLimitEndsWithOneLegalBestmove) {
@@ -160,7 +163,7 @@ TEST_F(Search, EveryKindOfLimitEndsWithOneLegalBestmove) {
 TEST_F(Search, DepthLimitIsTheLastIteration) {
     SearchRun run = run_search(e, "position startpos", "go depth 5");
     ASSERT_GE(run.lines.size(), 2u);
-    EXPECT_EQ(run.lines[run.lines.size() - 2].rfind("info depth 5 score ", 0), 0u) << run.lines[run.lines.size() - 2];
+    EXPECT_EQ(run.lines[run.lines.size() - 2].rfind("info depth 5 seldepth ", 0), 0u) << run.lines[run.lines.size() - 2];
     EXPECT_EQ(count_prefixed(run.lines, "info depth 6"), 0);
 }
 
@@ -196,17 +199,19 @@ TEST_F(Search, OneLegalMoveIsAnsweredAtOnce) {
     EXPECT_EQ(run.lines[1], "bestmove g7f6 ");
 }
 
-TEST_F(Search, NoLegalMoveGivesNoOutput) {
-    const char* positions[] = {
-        "position fen rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq - 1 3",  // mated
-        "position fen 7k/5Q2/6K1/8/8/8/8/8 b - - 0 1",                                  // stalemate
+// Mated or stalemated: the answer comes at once, so a GUI never waits.
+TEST_F(Search, NoLegalMoveIsAnsweredAtOnce) {
+    struct Case {
+        const char* position;
+        const char* score;
+    } cases[] = {
+        {"position fen rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq - 1 3", "info depth 0 score mate 0"},
+        {"position fen 7k/5Q2/6K1/8/8/8/8/8 b - - 0 1", "info depth 0 score cp 0"},
     };
-    for (const char* position : positions) {
-        engine_send(e, std::string(position) + "\n");
-        engine_send(e, "go wtime 1000 btime 1000\n");
-        std::vector<std::string> seen = drain_until_ready(e);
-        ASSERT_FALSE(seen.empty());
-        EXPECT_EQ(seen.size(), 1u) << position << ": " << seen.front();
+    for (const Case& c : cases) {
+        SearchRun run = run_search(e, c.position, "go wtime 1000 btime 1000");
+        EXPECT_EQ(run.lines, (std::vector<std::string>{c.score, "bestmove 0000 "})) << c.position;
+        EXPECT_EQ(run.extra_bestmoves, 0);
     }
     // Still alive and searching.
     SearchRun run = run_search(e, "position startpos", "go depth 3");
@@ -250,20 +255,22 @@ TEST_F(Search, QuitDuringTheSearchEndsAtOnceWithoutBestmove) {
     EXPECT_EQ(rest.find("bestmove"), std::string::npos) << rest;
 }
 
-TEST_F(Search, GoDuringTheSearchIsIgnored) {
+// A "go" read while a search runs is kept and carried out after it.
+TEST_F(Search, GoDuringTheSearchWaitsForIt) {
     engine_send(e, "position startpos\ngo infinite\n");
     pause_ms(200);
-    engine_send(e, "go depth 1\n");
+    engine_send(e, "position startpos moves e2e4\ngo depth 2\n");
     std::vector<std::string> seen;
-    // A short search would have answered by now.
+    // The infinite search goes on.
     EXPECT_FALSE(engine_wait_for(e, "bestmove", &seen, 800));
     engine_send(e, "stop\n");
     ASSERT_TRUE(engine_wait_for(e, "bestmove", &seen, 10000));
-    EXPECT_EQ(count_prefixed(seen, "bestmove"), 1);
+    std::string first = bestmove_of(seen.back());
+    ASSERT_TRUE(engine_wait_for(e, "bestmove", &seen, 10000));
+    std::string second = bestmove_of(seen.back());
     EXPECT_EQ(count_prefixed(drain_until_ready(e), "bestmove"), 0);
-    // And "go" works again afterwards.
-    SearchRun run = run_search(e, "position startpos", "go depth 2");
-    EXPECT_EQ(run.extra_bestmoves, 0);
+    expect_legal(e, "position startpos", first);
+    expect_legal(e, "position startpos moves e2e4", second);
 }
 
 TEST_F(Search, CommandsThatChangeThePositionWaitForTheSearch) {
@@ -347,7 +354,7 @@ TEST_F(Search, InfoLinesCountNodesAndTimeUpward) {
         EXPECT_GE(t, last_time) << line;
         last_time = t;
         if (starts_with(line, "info time ")) {
-            EXPECT_TRUE(std::regex_match(line, std::regex("info time \\d+ nodes \\d+ nps \\d+ cpuload 1000"))) << line;
+            EXPECT_TRUE(std::regex_match(line, std::regex("info time \\d+ nodes \\d+ nps \\d+ hashfull \\d+ cpuload 1000"))) << line;
         }
     }
     EXPECT_GE(counted, 3);

@@ -18,8 +18,10 @@ const std::string BANNER = "Brik v0.1 w32 by the Brik developers";
 const std::vector<std::string> UCI_IDENTITY = {
     "id name Brik v0.1 w32",
     "id author the Brik developers",
-    "option name Hash type spin default 1 min 1 max 128",
+    "option name Hash type spin default 16 min 1 max 4096",
     "option name Move Overhead type spin default 30 min 0 max 5000",
+    "option name Ponder type check default false",
+    "option name Clear Hash type button",
     "uciok",
 };
 const std::string START_FEN_LINE = "fen: rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1 ";
@@ -124,7 +126,7 @@ TEST(Handshake, commands_before_uci_are_ignored) {
 }
 
 TEST(Handshake, word_uci_anywhere_in_the_line_is_answered) {
-    for (const char* text : {"hello uci", "xuci", "  uci  "}) {
+    for (const char* text : {"hello uci", "\tuci\t", "  uci  "}) {
         SCOPED_TRACE(text);
         EngineProcess e;
         EngineGuard guard{e};
@@ -233,12 +235,12 @@ TEST(Handshake, idle_engine_uses_no_cpu) {
 
 // ---- Long input lines ---------------------------------------------------------------
 
-// The filler starts with the command's first letter and ends with the command:
-// read whole, the line is not the command (the word search looks only at the
-// first occurrence of that letter); cut into pieces, a later piece would be.
+// A line whose first command word is "debug" (which does nothing) and which
+// ends with the command: read whole, the line is not the command; cut into
+// pieces, a later piece would be.
 std::string disguised_command(const std::string& command, size_t length) {
-    std::string line = command.substr(0, 1);
-    line += std::string(length - 2 - command.size(), 'x');
+    std::string line = "debug ";
+    line += std::string(length - 7 - command.size(), 'x');
     return line + " " + command;
 }
 
@@ -503,18 +505,24 @@ TEST(Display, help_text) {
 
 // ---- Options and unknown commands ---------------------------------------------------
 
-TEST(Options, hash_value_outside_1_to_512_is_refused) {
+TEST(Options, hash_value_outside_1_to_4096_is_refused) {
     struct Case {
         const char* command;
-        bool refused;
+        const char* refusal;  // "" when accepted
     } cases[] = {
-        {"setoption name Hash value 0", true},
-        {"setoption name Hash value 513", true},
-        {"setoption name Hash value 100000", true},
-        {"setoption name Hash value 1", false},
-        {"setoption name Hash value 128", false},
-        {"setoption name Hash value 512", false},
-        {"setoption name Hash value 16", false},
+        {"setoption name Hash value 0", "info string Hash must be a number of megabytes from 1 to 4096, not \"0\""},
+        {"setoption name Hash value 4097", "info string Hash must be a number of megabytes from 1 to 4096, not \"4097\""},
+        {"setoption name Hash value abc", "info string Hash must be a number of megabytes from 1 to 4096, not \"abc\""},
+        {"setoption name Hash value 1", ""},
+        {"setoption name Hash value 513", ""},
+        {"setoption name hash value 64", ""},
+        {"setoption name HASH value 16", ""},
+        {"setoption name Move Overhead value 5001",
+         "info string Move Overhead must be a number of milliseconds from 0 to 5000, not \"5001\""},
+        {"setoption name move overhead value 100", ""},
+        {"setoption name Ponder value maybe", "info string Ponder must be true or false, not \"maybe\""},
+        {"setoption name ponder value TRUE", ""},
+        {"setoption name Clear Hash", ""},
     };
     EngineProcess e;
     EngineGuard guard{e};
@@ -522,7 +530,7 @@ TEST(Options, hash_value_outside_1_to_512_is_refused) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.command);
         std::vector<std::string> expected;
-        if (c.refused) expected.push_back("info string I can't allocate more than 512Mb memory for hash");
+        if (*c.refusal) expected.push_back(c.refusal);
         EXPECT_EQ(reply_to(e, c.command), expected);
     }
     // Still a working engine with the last table.
@@ -534,19 +542,24 @@ TEST(Options, unknown_commands_are_ignored_silently) {
     EngineProcess e;
     EngineGuard guard{e};
     ASSERT_TRUE(engine_start_uci(e));
-    for (const char* command : {"xyzzy", "hello world", "", "   ", "ucinewgame", "setoption name Colour value red",
-                                "position", "position nowhere", "debug on", "register later"}) {
+    for (const char* command : {"xyzzy", "hello world", "", "   ", "ucinewgame", "position", "debug on",
+                                "register later", "stop", "ponderhit"}) {
         SCOPED_TRACE(command);
         EXPECT_EQ(reply_to(e, command), std::vector<std::string>{});
     }
+    // Commands with bad arguments say what is wrong.
+    EXPECT_EQ(reply_to(e, "setoption name Colour value red"),
+              std::vector<std::string>{"info string No such option: Colour"});
+    EXPECT_EQ(reply_to(e, "position nowhere"),
+              std::vector<std::string>{"info string position needs \"startpos\" or \"fen\", got \"nowhere\""});
     EXPECT_EQ(reply_to(e, "."), (std::vector<std::string>{"White to move", START_FEN_LINE}));
 }
 
 // ---- perft and bench --------------------------------------------------------------------
 
 TEST(Perft, depth_one_from_start_position) {
-    // A missing depth, depth 0 and digits glued to the word all mean depth 1.
-    for (const char* command : {"perft 1", "perft", "perft 0", "perft2"}) {
+    // A missing depth, depth 0 and a depth that is no number all mean depth 1.
+    for (const char* command : {"perft 1", "perft", "perft 0", "perft x"}) {
         SCOPED_TRACE(command);
         EngineProcess e;
         EngineGuard guard{e};

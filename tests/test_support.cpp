@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "engine.h"
+#include "uci.h"
 #include "movegen.h"
 
 static void init_once() {

@@ -9,7 +9,9 @@
 
 #include "attacks.h"
 #include "board.h"
+#include "eval.h"
 #include "movegen.h"
+#include "movepick.h"
 #include "test_support.h"
 
 namespace {
@@ -410,6 +412,9 @@ TEST(Exchange, SeeCases) {
         // The king may take only when nothing recaptures.
         {"4k3/8/8/8/8/8/3p4/4K3 w - - 0 1", "e1", "d2", 100},
         {"3rk3/8/8/8/8/8/3p4/4K3 w - - 0 1", "e1", "d2", 100 - 10000},
+        // A bishop behind the capturing queen on the diagonal recaptures too:
+        // QxP, NxQ, BxN.
+        {"4k3/8/2n5/4p3/3Q4/8/1B6/4K3 w - - 0 1", "d4", "e5", 100 - 975 + 325},
         // Queen takes a rook defended by a knight: rook for queen.
         {"4k3/8/2n5/4r3/8/8/8/4QK2 w - - 0 1", "e1", "e5", 500 - 975},
     };

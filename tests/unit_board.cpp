@@ -9,9 +9,9 @@
 
 #include "attacks.h"
 #include "board.h"
-#include "engine.h"
 #include "movegen.h"
 #include "test_support.h"
+#include "uci.h"
 
 namespace {
 
@@ -427,7 +427,7 @@ TEST(MoveText, ParseCases) {
         {"h8a1", word(63, 0, 0)},
         // A fifth character other than n, b, r, q is no promotion.
         {"e7e8k", word(52, 60, 0)},
-        {"e7e8Q", word(52, 60, 0)},
+        {"e7e8Q", word(52, 60, MOVE_PROMOTION | 3)},
         {"e7e8p", word(52, 60, 0)},
         {"e7e8 q", word(52, 60, 0)},
         // Anything out of range in the first four characters gives 0.
@@ -538,9 +538,13 @@ TEST(ZobristKeys, KeyIsTheXorOfItsParts) {
                                   piece_keys[W_ROOK][7] ^ piece_keys[B_ROOK][56] ^ piece_keys[B_ROOK][63]);
     EXPECT_EQ(root->key, root->base_key ^ castle_keys[WHITE_SHORT | BLACK_LONG]);
 
-    root = setup_position("rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1");
+    // The en-passant square is in the key only when a pawn can take there.
+    root = setup_position("rnbqkbnr/ppp1pppp/8/8/3pP3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1");
     ASSERT_EQ(root->ep_square, square_of("e3"));
     EXPECT_EQ(root->key, root->base_key ^ castle_keys[15] ^ ep_keys[square_of("e3")]);
+    root = setup_position("rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1");
+    ASSERT_EQ(root->ep_square, square_of("e3"));
+    EXPECT_EQ(root->key, root->base_key ^ castle_keys[15]);
 }
 
 TEST(ZobristKeys, SideToMoveFlipsExactlyTheSideKey) {
@@ -583,8 +587,8 @@ TEST(ZobristKeys, DifferentPositionsGetDifferentKeys) {
         "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR b KQkq - 0 1",
         "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQk - 0 1",
         "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w - - 0 1",
-        "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1",
-        "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq - 0 1",
+        "rnbqkbnr/ppp1pppp/8/8/3pP3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1",
+        "rnbqkbnr/ppp1pppp/8/8/3pP3/8/PPPP1PPP/RNBQKBNR b KQkq - 0 1",
     };
     std::vector<U64> keys;
     for (const char* fen : fens) keys.push_back(setup_position(fen)->key);
@@ -592,54 +596,21 @@ TEST(ZobristKeys, DifferentPositionsGetDifferentKeys) {
         for (size_t j = i + 1; j < keys.size(); j++) EXPECT_NE(keys[i], keys[j]) << fens[i] << " / " << fens[j];
 }
 
-// ---- Command parser helpers ------------------------------------------------------
+// ---- Words of a command line ---------------------------------------------------
 
-TEST(FindToken, OnlyTheFirstOccurrenceOfTheFirstCharacterCounts) {
+TEST(SplitWords, AnyRunOfBlanksOrTabsSeparates) {
     struct Case {
         const char* line;
-        const char* word;
-        int offset;  // position just past the word, -1 for none
+        std::vector<std::string> words;
     };
     const Case cases[] = {
-        {"go infinite", "infinite", 11},
-        {"go infinite", "go", 2},
-        {"go wtime 1000 btime 2000", "wtime ", 9},
-        {"go wtime 1000 btime 2000", "btime ", 20},
-        {"isready", "isready", 7},
-        {"quit", "quit", 4},
-        {"stop", "stop", 4},
-        // The first "s" of "isready" is not followed by "top".
-        {"isready", "stop", -1},
-        // "position" holds the first "s" of the line, so "startpos" is never found.
-        {"position startpos moves e2e4", "startpos", -1},
-        {"position fen 8/8/8/8/8/8/8/8 w - - 0 1", "fen ", 13},
-        // Only the first "g" of the line is tried.
-        {"x go", "go", 4},
-        {"gx go", "go", -1},
-        {"", "go", -1},
-        {"go", "go ", -1},
+        {"go infinite", {"go", "infinite"}},
+        {"  go\t\twtime   1000\t", {"go", "wtime", "1000"}},
+        {"isready\r", {"isready"}},
+        {"position startpos moves e2e4\r", {"position", "startpos", "moves", "e2e4"}},
+        {"", {}},
+        {" \t ", {}},
+        {"joho isready", {"joho", "isready"}},
     };
-    for (const Case& c : cases) {
-        const char* found = find_token(c.line, c.word);
-        if (c.offset < 0) {
-            EXPECT_EQ(found, nullptr) << '"' << c.line << "\" / \"" << c.word << '"';
-        } else {
-            EXPECT_EQ(found, c.line + c.offset) << '"' << c.line << "\" / \"" << c.word << '"';
-        }
-    }
-}
-
-TEST(ParseDecimal, LeadingDigitsOnly) {
-    struct Case {
-        const char* text;
-        int value;
-    };
-    const Case cases[] = {
-        {"0", 0},         {"7", 7},     {"123", 123},   {"123abc", 123}, {"42 17", 42},
-        {"007", 7},       {"", 0},      {"abc", 0},     {" 5", 0},       {"-5", 0},
-        {"+5", 0},        {"64\n", 64}, {"1000000", 1000000},
-    };
-    for (const Case& c : cases) EXPECT_EQ(parse_decimal(c.text), c.value) << '"' << c.text << '"';
-    // A digit string too long for an int never comes back negative.
-    EXPECT_GT(parse_decimal("99999999999999999999"), 0);
+    for (const Case& c : cases) EXPECT_EQ(split_words(c.line), c.words) << '"' << c.line << '"';
 }

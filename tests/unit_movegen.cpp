@@ -14,7 +14,7 @@
 
 #include "attacks.h"
 #include "board.h"
-#include "engine.h"
+#include "uci.h"
 #include "movegen.h"
 #include "test_support.h"
 
@@ -287,7 +287,7 @@ TEST(Generation, CapturesAreTheTacticalPartOfTheFullListInOrder) {
             bool pawn = kind_of(move_piece(m)) == PAWN;
             int to_rank = rank_of(move_to(m));
             bool to_seventh = pawn && move_kind(m) == 0 && to_rank == (board.side == WHITE ? 6 : 1);
-            if ((m & (MOVE_CAPTURE | MOVE_PROMOTION)) || to_seventh) expected.push_back(m);
+            if ((m & (MOVE_CAPTURE | MOVE_EN_PASSANT | MOVE_PROMOTION)) || to_seventh) expected.push_back(m);
         }
         generate_captures(root);
         EXPECT_EQ(describe(move_list(root)), describe(expected));
@@ -401,7 +401,8 @@ TEST(MakeMove, DoubleStepSetsTheEnPassantSquareAndKey) {
     PlyRecord* next = root->next;
     EXPECT_EQ(next->ep_square, 20);
     EXPECT_NE(ep_keys[20], 0u);
-    EXPECT_EQ(next->key, next->base_key ^ ep_keys[20] ^ castle_keys[15]);
+    // No black pawn can take on e3: the square is kept but not keyed.
+    EXPECT_EQ(next->key, next->base_key ^ castle_keys[15]);
     EXPECT_EQ(next->key, fresh_key(next));
     EXPECT_EQ(game_history[1].key, next->key);
 
@@ -417,6 +418,15 @@ TEST(MakeMove, DoubleStepSetsTheEnPassantSquareAndKey) {
     ASSERT_NE(make_move(k, third, third->next), 0u);
     EXPECT_EQ(third->next->ep_square, 0);
     EXPECT_EQ(third->next->key, fresh_key(third->next));
+
+    // A double step next to an enemy pawn puts the square in the key.
+    root = setup_position("rnbqkbnr/pppppppp/8/4P3/8/8/PPPP1PPP/RNBQKBNR b KQkq - 0 1");
+    generate_moves(root);
+    int d = find_generated(root, "d7d5");
+    ASSERT_NE(make_move(d, root, root->next), 0u);
+    EXPECT_EQ(root->next->ep_square, 43);
+    EXPECT_EQ(root->next->key, root->next->base_key ^ ep_keys[43] ^ castle_keys[15]);
+    EXPECT_EQ(root->next->key, fresh_key(root->next));
 }
 
 TEST(MakeMove, CountersAfterMakeAndUnmake) {
@@ -493,8 +503,8 @@ TEST(MakeMove, PromotionSelectors) {
 }
 
 TEST(MakeMove, NullMoveFlipsSideKeyAndClearsEnPassant) {
-    PlyRecord* root = setup_position("rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1");
-    apply_move_list("d7d5", root);  // root now has ep square d6 and white to move
+    PlyRecord* root = setup_position("rnbqkbnr/pppppppp/8/4P3/8/8/PPPP1PPP/RNBQKBNR b KQkq - 0 1");
+    apply_move_list("d7d5", root);  // root now has ep square d6 (e5 can take) and white to move
     ASSERT_EQ(root->ep_square, 43);
     search_info.halfmove_clock = 5;
     PlyRecord* next = root->next;
@@ -636,7 +646,7 @@ TEST(Repetition, KnightShuffleFromTheStart) {
     PlyRecord* root = setup_position(START_FEN);
     apply_move_list("g1f3 g8f6 f3g1 f6g8", root);
     ASSERT_EQ(search_info.history_count, 4);
-    EXPECT_EQ(is_repetition(root), 0) << "the set-up position is never compared";
+    EXPECT_EQ(is_repetition(root), 1) << "the set-up position counts too";
     apply_move_list("g1f3", root);
     EXPECT_EQ(is_repetition(root), 1);
     apply_move_list("g8f6", root);
@@ -644,11 +654,11 @@ TEST(Repetition, KnightShuffleFromTheStart) {
 }
 
 TEST(Repetition, PawnMoveSetsTheBoundary) {
-    // Positions after the pawn move count. (The one right after a double step
-    // differs from its repeat by the en-passant square in the key.)
+    // Positions from the pawn move on count, the one right after a double
+    // step too: nobody can take en passant there, so its key has no square.
     PlyRecord* root = setup_position(START_FEN);
     apply_move_list("e2e4 g8f6 g1f3 f6g8 f3g1", root);
-    EXPECT_EQ(is_repetition(root), 0);
+    EXPECT_EQ(is_repetition(root), 1);
     apply_move_list("g8f6", root);
     EXPECT_EQ(is_repetition(root), 1);
 
@@ -662,7 +672,9 @@ TEST(Repetition, PawnMoveSetsTheBoundary) {
         int entry;
         int expected;
     };
-    for (Case c : {Case{6, 1}, Case{4, 0}, Case{2, 0}, Case{0, 0}, Case{7, 0}}) {
+    // Entry 4 is the position just before the pawn move: it is compared, but
+    // in a real game no later position can equal it.
+    for (Case c : {Case{6, 1}, Case{4, 1}, Case{2, 0}, Case{0, 0}, Case{7, 0}}) {
         HistoryEntry saved = game_history[c.entry];
         game_history[c.entry].key = root->key;
         EXPECT_EQ(is_repetition(root), c.expected) << "entry " << c.entry;

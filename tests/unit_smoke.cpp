@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "engine.h"
+#include "uci.h"
 #include "test_support.h"
 
 TEST(Perft, StartPositionShallow) {

@@ -1,0 +1,138 @@
+#include "movepick.h"
+
+#include <cstring>
+
+#include "attacks.h"
+
+constexpr int HISTORY_MAX = 16384;    // history values stay within +-HISTORY_MAX
+constexpr int HISTORY_BONUS_CAP = 1600;
+constexpr int MVV_SCALE = 8;          // victim value weighs this much more than the attacker
+
+int history[2][64][64];
+Move killers[STACK_SIZE][2];
+Move counter_moves[12][64];
+
+// ---- Static exchange -------------------------------------------------------
+
+U64 attackers_to(U64 occ, int sq) {
+    const U64* p = board.pieces;
+    return (knight_attacks[sq] & (p[B_KNIGHT] | p[W_KNIGHT])) | (king_attacks[sq] & (p[B_KING] | p[W_KING])) |
+           (pawn_attacks[0][sq] & p[B_PAWN]) | (pawn_attacks[1][sq] & p[W_PAWN]) |
+           (rook_attacks(sq, occ) & (p[B_ROOK] | p[W_ROOK] | p[B_QUEEN] | p[W_QUEEN])) |
+           (bishop_attacks(sq, occ) & (p[B_BISHOP] | p[W_BISHOP] | p[B_QUEEN] | p[W_QUEEN]));
+}
+
+// The swap list: each side in turn recaptures on the square with its least
+// valuable attacker; sliders behind a piece that has left join in (x-rays).
+// Either side may stop capturing when that is better for it.
+int see(Move m) {
+    const U64* p = board.pieces;
+    int to = move_to(m), from = move_from(m), mover = move_piece(m);
+    U64 occ = board.occupancy[0] | board.occupancy[1];
+    U64 attackers = attackers_to(occ, to);
+    U64 rooklike = p[B_ROOK] | p[W_ROOK] | p[B_QUEEN] | p[W_QUEEN];
+    U64 bishoplike = p[B_BISHOP] | p[W_BISHOP] | p[B_QUEEN] | p[W_QUEEN];
+    int gain[40];
+    gain[0] = board.mailbox[to] == NO_PIECE ? 0 : piece_value[board.mailbox[to]];
+    gain[1] = piece_value[mover] - gain[0];
+    if ((-gain[0] > gain[1] ? -gain[0] : gain[1]) < 0) return gain[0];
+    int d = 1;
+    U64 from_bit = bit(from);
+    for (;;) {
+        attackers &= ~from_bit;
+        occ &= ~from_bit;
+        attackers |= ((bishop_attacks(to, occ) & bishoplike) | (rook_attacks(to, occ) & rooklike)) & occ;
+        int side = colour_of(mover) ^ (d & 1);
+        U64 set = 0;
+        int kind = PAWN;
+        for (; kind <= KING; kind++) {
+            set = attackers & p[make_piece(kind, side)];
+            if (set) break;
+        }
+        if (!set || d + 1 >= 40) break;
+        // A king may only take last: it cannot step into an attacked square.
+        if (kind == KING && (attackers & board.occupancy[side ^ 1] & ~from_bit)) break;
+        from_bit = set & (0 - set);
+        d++;
+        gain[d] = piece_value[make_piece(kind, side)] - gain[d - 1];
+    }
+    for (int k = d - 2; k >= 0; k--) gain[k] = -(-gain[k] > gain[k + 1] ? -gain[k] : gain[k + 1]);
+    return gain[0];
+}
+
+// ---- History, killers, counter moves ------------------------------------------
+
+void clear_move_ordering() {
+    memset(history, 0, sizeof history);
+    memset(killers, 0, sizeof killers);
+    memset(counter_moves, 0, sizeof counter_moves);
+}
+
+void age_move_ordering() {
+    for (auto& side : history)
+        for (auto& row : side)
+            for (int& v : row) v /= 2;
+    memset(killers, 0, sizeof killers);
+}
+
+// Gravity update: the bonus shrinks as the value nears the limit, so values
+// stay bounded without a periodic rescale.
+static inline void history_add(int& entry, int bonus) { entry += bonus - entry * (bonus < 0 ? -bonus : bonus) / HISTORY_MAX; }
+
+void update_quiet_stats(Move best, const Move* quiets_tried, int quiet_count, int depth, int ply, Move previous) {
+    int side = colour_of(move_piece(best));
+    int bonus = depth * depth + 2 * depth;
+    if (bonus > HISTORY_BONUS_CAP) bonus = HISTORY_BONUS_CAP;
+    history_add(history[side][move_from(best)][move_to(best)], bonus);
+    for (int i = 0; i < quiet_count; i++) {
+        Move m = quiets_tried[i];
+        if (m != best) history_add(history[side][move_from(m)][move_to(m)], -bonus);
+    }
+    Move* k = killers[ply];
+    if (k[0] != best) {
+        k[1] = k[0];
+        k[0] = best;
+    }
+    if (previous) counter_moves[move_piece(previous)][move_to(previous)] = best;
+}
+
+// ---- Scores ----------------------------------------------------------------------
+
+// Most valuable victim first, least valuable attacker among equals; a queen
+// promotion counts as winning a queen.
+static inline int capture_value(Move m) {
+    int victim = (m & MOVE_EN_PASSANT) ? PAWN : board.mailbox[move_to(m)] == NO_PIECE ? -1 : kind_of(board.mailbox[move_to(m)]);
+    int value = victim >= 0 ? MVV_SCALE * piece_value[make_piece(victim, WHITE)] : 0;
+    if ((m & MOVE_PROMOTION) && move_promotion_kind(m) == QUEEN) value += MVV_SCALE * piece_value[W_QUEEN];
+    return value - kind_of(move_piece(m));
+}
+
+void score_moves(const PlyRecord* rec, int* scores, Move hash_move, int ply, Move previous) {
+    const Move* k = killers[ply];
+    Move counter = previous ? counter_moves[move_piece(previous)][move_to(previous)] : 0;
+    int side = board.side;
+    for (int i = 0; i < rec->move_count; i++) {
+        Move m = rec->moves[i];
+        int score;
+        if (m == hash_move) {
+            score = SCORE_HASH_MOVE;
+        } else if (is_tactical(m)) {
+            bool under_promotion = (m & MOVE_PROMOTION) && move_promotion_kind(m) != QUEEN;
+            bool good = !under_promotion && ((m & (MOVE_EN_PASSANT | MOVE_PROMOTION)) || see(m) >= 0);
+            score = (good ? SCORE_GOOD_CAPTURE : SCORE_BAD_CAPTURE) + capture_value(m);
+        } else if (m == k[0]) {
+            score = SCORE_KILLER_1;
+        } else if (m == k[1]) {
+            score = SCORE_KILLER_2;
+        } else if (m == counter) {
+            score = SCORE_COUNTER;
+        } else {
+            score = history[side][move_from(m)][move_to(m)];
+        }
+        scores[i] = score;
+    }
+}
+
+void score_captures(const PlyRecord* rec, int* scores) {
+    for (int i = 0; i < rec->move_count; i++) scores[i] = capture_value(rec->moves[i]);
+}

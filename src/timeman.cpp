@@ -1,0 +1,32 @@
+#include "timeman.h"
+
+constexpr int64_t MIN_BUDGET_MS = 5;      // even a flagging clock gets a depth-1 answer
+constexpr int DEFAULT_MOVES_TO_GO = 30;   // moves the rest of the game is planned for
+constexpr int MAX_MOVES_TO_GO = 50;
+constexpr int INCREMENT_SHARE = 3;        // out of 4: how much of the increment a move may spend
+constexpr int HARD_FACTOR = 4;            // the hard limit as a multiple of the soft one
+// Caps, as per mille of (clock - overhead): a single move never takes more.
+constexpr int SOFT_CAP_PERMILLE = 400;
+constexpr int HARD_CAP_PERMILLE = 700;
+
+static int64_t at_least_min(int64_t v) { return v < MIN_BUDGET_MS ? MIN_BUDGET_MS : v; }
+
+TimeBudget time_budget(int64_t time_left, int64_t increment, int moves_to_go, int overhead) {
+    int64_t avail = time_left - overhead;
+    if (avail < MIN_BUDGET_MS) return TimeBudget{MIN_BUDGET_MS, MIN_BUDGET_MS};
+    if (increment < 0) increment = 0;
+    int mtg = moves_to_go > 0 && moves_to_go < MAX_MOVES_TO_GO ? moves_to_go : DEFAULT_MOVES_TO_GO;
+    // The last move before a control may use much of the clock, but not all.
+    int64_t soft = avail / mtg + increment * INCREMENT_SHARE / 4;
+    int64_t hard = soft * HARD_FACTOR;
+    int64_t soft_cap = avail / 1000 * SOFT_CAP_PERMILLE + avail % 1000 * SOFT_CAP_PERMILLE / 1000;
+    int64_t hard_cap = avail / 1000 * HARD_CAP_PERMILLE + avail % 1000 * HARD_CAP_PERMILLE / 1000;
+    if (soft > soft_cap) soft = soft_cap;
+    if (hard > hard_cap) hard = hard_cap;
+    return TimeBudget{at_least_min(soft), at_least_min(hard)};
+}
+
+TimeBudget time_budget_fixed(int64_t move_time, int overhead) {
+    int64_t t = at_least_min(move_time - overhead);
+    return TimeBudget{t, t};
+}
