@@ -21,7 +21,7 @@ constexpr int DEFAULT_MOVE_OVERHEAD = 30;
 constexpr int MAX_MOVE_OVERHEAD = 5000;
 constexpr long REPORT_LIMIT_BYTES = 16L << 20;  // the input log stops growing here
 constexpr size_t ECHO_LIMIT = 200;               // longest piece of input quoted back
-constexpr int BENCH_DEFAULT_DEPTH = 9;
+constexpr int BENCH_DEFAULT_DEPTH = 12;
 constexpr int BENCH_HASH_MB = 16;
 
 static FILE* report_file;
