@@ -48,31 +48,10 @@ struct PlyRecord {
     Move moves[MAX_MOVES];
 };
 
-// Search control and the move counters that make and unmake keep.
+// The ply and the move counters that make and unmake keep.
 struct SearchInfo {
-    int state;                  // SEARCH_IDLE, SEARCH_RUNNING, SEARCH_QUIT
-    int infinite;               // no stop by time or instability
-    Move iteration_best_move;
-    Move perft_move;
-    int best_score;
-    int last_printed_score;
-    Move move_to_play;
-    int64_t last_report_time;
-    int64_t start_time;
-    int64_t soft_limit;
-    int64_t hard_limit;
-    int pv_changed;
-    U64 root_key;
-    U64 nodes;                  // since the last node report; drives polling
-    int ply;
-    int depth;
+    int ply;                    // distance from the search root
 
-    // Limits of "go" beyond the clock (0 = none).
-    U64 total_nodes;            // every node of the current search
-    U64 node_limit;
-    int use_clock;              // soft/hard limits apply
-
-    // Move counters kept by make and unmake.
     int irreversible_index;     // history count at the last capture or pawn move
     int halfmove_clock;
     int history_count;          // index of the newest game-history entry
@@ -80,8 +59,6 @@ struct SearchInfo {
     int start_fullmove;
     int start_side;
 };
-
-enum : int { SEARCH_IDLE = 0, SEARCH_RUNNING = 1, SEARCH_QUIT = 2 };
 
 struct HistoryEntry {
     U64 key;
