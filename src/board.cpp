@@ -47,14 +47,28 @@ void clear_move_counters() {
 
 void clear_history() { memset(game_history, 0, sizeof game_history); }
 
+// The keys have a generator of their own (xorshift64*, fixed seed), apart from
+// the C library's rand() that the magic search draws from: the keys, and so every
+// node count, are the same whether or not "magics.txt" was there at start-up and
+// whatever the platform's rand() is.
+static const U64 KEY_SEED = 0x9E3779B97F4A7C15ULL;
+
+static U64 next_key(U64& state) {
+    state ^= state >> 12;
+    state ^= state << 25;
+    state ^= state >> 27;
+    return state * 0x2545F4914F6CDD1DULL;
+}
+
 void init_zobrist_keys() {
+    U64 state = KEY_SEED;
     for (auto& row : piece_keys)
-        for (U64& key : row) key = random64();
+        for (U64& key : row) key = next_key(state);
     memset(ep_keys, 0, sizeof ep_keys);
-    for (int sq = 16; sq < 24; sq++) ep_keys[sq] = random64();
-    for (int sq = 40; sq < 48; sq++) ep_keys[sq] = random64();
-    for (U64& key : castle_keys) key = random64();
-    side_key = random64();
+    for (int sq = 16; sq < 24; sq++) ep_keys[sq] = next_key(state);
+    for (int sq = 40; sq < 48; sq++) ep_keys[sq] = next_key(state);
+    for (U64& key : castle_keys) key = next_key(state);
+    side_key = next_key(state);
     clear_history();
 }
 

@@ -84,7 +84,8 @@ void init_position_stack();
 void clear_move_counters();
 void clear_history();
 
-// Draws the key tables from random64 (801 draws in a fixed order).
+// Fills the key tables from a fixed-seed generator of their own: the same keys on
+// every start, whatever rand() has been used for before.
 void init_zobrist_keys();
 // The en-passant square as the key sees it: only when a pawn of the side to
 // move stands ready to take there (else 0), so that a double step nobody can

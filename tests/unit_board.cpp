@@ -3,6 +3,7 @@
 // parser's two helpers.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -525,6 +526,20 @@ TEST(ZobristKeys, TablesAreDrawnWhereUsed) {
     }
     for (int rights = 0; rights < 16; rights++) EXPECT_NE(castle_keys[rights], 0u) << rights;
     EXPECT_NE(side_key, 0u);
+}
+
+// The keys do not depend on what rand() was used for before (the magic search
+// runs only when "magics.txt" is missing).
+TEST(ZobristKeys, SameKeysWhateverRandDrewBefore) {
+    srand(1);
+    init_zobrist_keys();
+    U64 first_pawn = piece_keys[W_PAWN][8], first_side = side_key, first_castle = castle_keys[15];
+    srand(12345);
+    for (int i = 0; i < 1000; i++) rand();
+    init_zobrist_keys();
+    EXPECT_EQ(piece_keys[W_PAWN][8], first_pawn);
+    EXPECT_EQ(side_key, first_side);
+    EXPECT_EQ(castle_keys[15], first_castle);
 }
 
 TEST(ZobristKeys, KeyIsTheXorOfItsParts) {
