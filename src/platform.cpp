@@ -39,7 +39,9 @@ static HANDLE input_handle;
 
 static CRITICAL_SECTION queue_lock;
 static CONDITION_VARIABLE queue_filled, queue_drained;
-static std::string queued;         // read by the thread, not yet taken
+// Read by the thread, not yet taken. Never destroyed: the thread may still be
+// in a read while the process ends.
+static std::string& queued = *new std::string;
 static bool queue_ended = false;   // the thread has seen the end of input
 
 // A failed read, or an empty one, is the end of input.
