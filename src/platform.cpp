@@ -2,8 +2,8 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
 #include <chrono>
+#include <cstring>
 #include <vector>
 
 #ifdef _WIN32
@@ -166,8 +166,8 @@ static bool input_ready() {
 #endif
 
 // ---- Line input ----------------------------------------------------------------------
-// Input is read straight from the descriptor into our own buffer: mixing C stdio buffering
-// with poll() would hide lines that stdio already swallowed.
+// Input is read straight from the system into our own buffer: mixing C stdio
+// buffering with polling would hide lines that stdio already swallowed.
 static std::string pending;       // bytes read but not yet handed out
 static size_t scan_from = 0;      // pending[0, scan_from) holds no line end
 static bool end_of_input = false;
