@@ -30,12 +30,27 @@ constexpr U64 NOT_FILE_H = 0x7F7F7F7F7F7F7F7FULL;
 constexpr U64 NOT_FILES_AB = 0xFCFCFCFCFCFCFCFCULL;
 constexpr U64 NOT_FILES_GH = 0x3F3F3F3F3F3F3F3FULL;
 
-// Lowest set bit first, everywhere. Never called with 0.
+// Lowest set bit first, everywhere. Never called with 0. The builtin is one
+// instruction on every x86-64 level (bsf, or tzcnt where BMI is there).
 inline int lowest_square(U64 b) {
     assert(b);
     return __builtin_ctzll(b);
 }
-inline int popcount(U64 b) { return __builtin_popcountll(b); }
+// Bit count by adding neighbouring fields; for targets without POPCNT, where
+// the builtin would be a library call.
+inline int popcount_portable(U64 b) {
+    b -= (b >> 1) & 0x5555555555555555ULL;
+    b = (b & 0x3333333333333333ULL) + ((b >> 2) & 0x3333333333333333ULL);
+    b = (b + (b >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
+    return int((b * 0x0101010101010101ULL) >> 56);
+}
+inline int popcount(U64 b) {
+#if defined(__POPCNT__)
+    return __builtin_popcountll(b);
+#else
+    return popcount_portable(b);
+#endif
+}
 // Returns the lowest set square and clears it.
 inline int pop_lowest(U64& b) {
     int sq = lowest_square(b);

@@ -1,14 +1,173 @@
 #include "platform.h"
 
+#include <cstdarg>
+#include <cstdio>
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#else
 #include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
-#include <cstring>
+#endif
 
-// Input is read with read(2) into our own buffer: mixing C stdio buffering
-// with poll() would hide lines that stdio already swallowed.
+// Bytes asked for by one read of standard input (a Windows console refuses
+// much larger requests).
+constexpr size_t READ_CHUNK_BYTES = 16384;
+
+// ---- Standard input, the system side ---------------------------------------------
+// read_input blocks until it has some bytes (0: end of input or an error);
+// input_ready says, without blocking, whether read_input would return at once.
+
+#ifdef _WIN32
+
+// Bytes the reader thread may hold before it waits for the engine to take some.
+constexpr size_t READER_QUEUE_LIMIT_BYTES = 1u << 20;
+
+// Pipe: peeked. Console: its queued key events are looked at. Reader: a pipe
+// that cannot be peeked (Wine hands a Unix pipe over as one) is read by a
+// thread of its own into a queue. Other: a file, or nothing; reads never wait.
+enum class InputKind { Unknown, Pipe, Console, Reader, Other };
+static InputKind input_kind = InputKind::Unknown;
+static HANDLE input_handle;
+
+static CRITICAL_SECTION queue_lock;
+static CONDITION_VARIABLE queue_filled, queue_drained;
+// Read by the thread, not yet taken. Never destroyed: the thread may still be
+// in a read while the process ends.
+static std::string& queued = *new std::string;
+static bool queue_ended = false;   // the thread has seen the end of input
+
+// A failed read, or an empty one, is the end of input.
+static size_t read_handle(char* buffer, size_t size) {
+    DWORD n = 0;
+    if (!ReadFile(input_handle, buffer, DWORD(size), &n, nullptr)) return 0;
+    return n;
+}
+
+static DWORD WINAPI reader_thread(void*) {
+    char chunk[READ_CHUNK_BYTES];
+    for (;;) {
+        size_t n = read_handle(chunk, sizeof chunk);
+        EnterCriticalSection(&queue_lock);
+        while (n && queued.size() >= READER_QUEUE_LIMIT_BYTES)
+            SleepConditionVariableCS(&queue_drained, &queue_lock, INFINITE);
+        if (n) queued.append(chunk, n);
+        else queue_ended = true;
+        LeaveCriticalSection(&queue_lock);
+        WakeConditionVariable(&queue_filled);
+        if (!n) return 0;
+    }
+}
+
+static void find_input_kind() {
+    if (input_kind != InputKind::Unknown) return;
+    input_handle = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode, bytes;
+    if (GetFileType(input_handle) == FILE_TYPE_PIPE) {
+        bool peekable = PeekNamedPipe(input_handle, nullptr, 0, nullptr, &bytes, nullptr) ||
+                        GetLastError() == ERROR_BROKEN_PIPE;
+        input_kind = peekable ? InputKind::Pipe : InputKind::Reader;
+    } else if (GetConsoleMode(input_handle, &mode)) {
+        input_kind = InputKind::Console;
+    } else {
+        input_kind = InputKind::Other;
+    }
+    if (input_kind == InputKind::Reader) {
+        InitializeCriticalSection(&queue_lock);
+        InitializeConditionVariable(&queue_filled);
+        InitializeConditionVariable(&queue_drained);
+        HANDLE thread = CreateThread(nullptr, 0, reader_thread, nullptr, 0, nullptr);
+        if (thread) CloseHandle(thread);
+        else input_kind = InputKind::Other;  // no thread: plain blocking reads
+    }
+}
+
+static size_t read_input(char* buffer, size_t size) {
+    find_input_kind();
+    if (input_kind != InputKind::Reader) return read_handle(buffer, size);
+    EnterCriticalSection(&queue_lock);
+    while (queued.empty() && !queue_ended) SleepConditionVariableCS(&queue_filled, &queue_lock, INFINITE);
+    size_t n = queued.size() < size ? queued.size() : size;
+    memcpy(buffer, queued.data(), n);
+    queued.erase(0, n);
+    LeaveCriticalSection(&queue_lock);
+    WakeConditionVariable(&queue_drained);
+    return n;
+}
+
+// A console in line mode hands out nothing before Enter, so a line is waiting
+// exactly when an Enter key press is among the queued input events.
+static bool console_enter_waiting() {
+    DWORD count = 0;
+    if (!GetNumberOfConsoleInputEvents(input_handle, &count)) return true;
+    if (count == 0) return false;
+    std::vector<INPUT_RECORD> events(count);
+    DWORD got = 0;
+    if (!PeekConsoleInputW(input_handle, events.data(), count, &got)) return true;
+    for (DWORD i = 0; i < got; i++) {
+        const INPUT_RECORD& e = events[i];
+        if (e.EventType == KEY_EVENT && e.Event.KeyEvent.bKeyDown && e.Event.KeyEvent.uChar.UnicodeChar == L'\r')
+            return true;
+    }
+    return false;
+}
+
+static bool input_ready() {
+    find_input_kind();
+    switch (input_kind) {
+    case InputKind::Pipe: {
+        DWORD bytes = 0;
+        // A failed peek is a closed pipe: the read then reports the end.
+        if (!PeekNamedPipe(input_handle, nullptr, 0, nullptr, &bytes, nullptr)) return true;
+        return bytes > 0;
+    }
+    case InputKind::Console:
+        return console_enter_waiting();
+    case InputKind::Reader: {
+        EnterCriticalSection(&queue_lock);
+        bool ready = !queued.empty() || queue_ended;
+        LeaveCriticalSection(&queue_lock);
+        return ready;
+    }
+    default:
+        return true;
+    }
+}
+
+// Line ends go out as "\n": text mode would make every one "\r\n".
+[[maybe_unused]] static const int binary_output = _setmode(_fileno(stdout), _O_BINARY);
+
+#else
+
+static size_t read_input(char* buffer, size_t size) {
+    ssize_t n;
+    do {
+        n = read(0, buffer, size);
+    } while (n < 0 && errno == EINTR);
+    return n > 0 ? size_t(n) : 0;
+}
+
+static bool input_ready() {
+    pollfd fd{0, POLLIN, 0};
+    int r;
+    do {
+        r = poll(&fd, 1, 0);
+    } while (r < 0 && errno == EINTR);
+    return r != 0;  // errors and hang-ups count as ready: the read then reports them
+}
+
+#endif
+
+// ---- Line input ----------------------------------------------------------------------
+// Input is read straight from the system into our own buffer: mixing C stdio
+// buffering with polling would hide lines that stdio already swallowed.
 static std::string pending;       // bytes read but not yet handed out
 static size_t scan_from = 0;      // pending[0, scan_from) holds no line end
 static bool end_of_input = false;
@@ -28,17 +187,13 @@ static bool line_waiting() {
 
 // Reads whatever is there (one read call) and keeps the buffer bounded.
 static void fill_once() {
-    char chunk[65536];
-    ssize_t n;
-    do {
-        n = read(0, chunk, sizeof chunk);
-    } while (n < 0 && errno == EINTR);
-    if (n <= 0) {
+    char chunk[READ_CHUNK_BYTES];
+    size_t len = read_input(chunk, sizeof chunk);
+    if (len == 0) {
         end_of_input = true;
         return;
     }
     const char* p = chunk;
-    size_t len = size_t(n);
     if (skipping) {
         const char* nl = static_cast<const char*>(memchr(p, '\n', len));
         if (!nl) return;
@@ -58,15 +213,6 @@ static void fill_once() {
     }
 }
 
-static bool readable(int timeout_ms) {
-    pollfd fd{0, POLLIN, 0};
-    int r;
-    do {
-        r = poll(&fd, 1, timeout_ms);
-    } while (r < 0 && errno == EINTR);
-    return r != 0;  // errors and hang-ups count as readable: read() then reports them
-}
-
 bool input_available() {
     if (line_waiting()) return true;
     // The search asks at every node once it polls; a system call per node would
@@ -74,18 +220,16 @@ bool input_available() {
     int64_t now = now_ms();
     if (now == last_poll) return false;
     last_poll = now;
-    while (readable(0)) {
+    while (input_ready()) {
         fill_once();
         if (line_waiting()) return true;
     }
     return false;
 }
 
+// The read itself blocks: no polling while idle.
 void wait_for_input() {
-    while (!line_waiting()) {
-        readable(-1);
-        fill_once();
-    }
+    while (!line_waiting()) fill_once();
 }
 
 LineStatus read_line(std::string& line) {
@@ -112,13 +256,13 @@ LineStatus read_line(std::string& line) {
     return LineStatus::Line;
 }
 
+// steady_clock is the monotonic clock everywhere (QueryPerformanceCounter on Windows).
 int64_t now_ms() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-#include <cstdarg>
-#include <cstdio>
+// ---- Output --------------------------------------------------------------------------
 
 static bool output_muted = false;
 

@@ -1,5 +1,6 @@
-// The only OS-specific code: buffered line input that can be polled without
-// blocking, a blocking wait for input while idle, and a millisecond wall clock.
+// The only OS-specific code (POSIX and Windows): buffered line input that can
+// be polled without blocking, a blocking wait for input while idle, a
+// millisecond monotonic clock and the output.
 #pragma once
 
 #include <cstdint>
@@ -21,9 +22,17 @@ LineStatus read_line(std::string& line);
 // Milliseconds of monotonic wall time.
 int64_t now_ms();
 
+// MinGW builds take the C99 printf (%lld, %zu), which the compiler checks
+// under its own name.
+#ifdef __MINGW32__
+#define BRIK_PRINTF_FORMAT __MINGW_PRINTF_FORMAT
+#else
+#define BRIK_PRINTF_FORMAT printf
+#endif
+
 // Every line the engine prints goes through here: formatted into a bounded
 // buffer (an over-long message is cut, never overflowed) and flushed at once
 // so that a reader on a pipe sees it immediately.
-void log_print(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void log_print(const char* format, ...) __attribute__((format(BRIK_PRINTF_FORMAT, 1, 2)));
 // While muted, log_print prints nothing (the benchmark's searches).
 void log_mute(bool muted);

@@ -1,7 +1,7 @@
 #include "tt.h"
 
-#include <cstdlib>
 #include <cstring>
+#include <new>
 
 // Replacement: a store into a bucket takes, in this order, the entry of the
 // same position, else an empty slot, else the entry that is worth least:
@@ -24,9 +24,11 @@ size_t hash_bucket_count(int megabytes) {
 
 bool hash_allocate(int megabytes) {
     size_t count = hash_bucket_count(megabytes);
-    void* memory = aligned_alloc(alignof(TTBucket), count * sizeof(TTBucket));
+    // Aligned new rather than aligned_alloc, which not every C library has.
+    constexpr std::align_val_t alignment{alignof(TTBucket)};
+    void* memory = ::operator new(count * sizeof(TTBucket), alignment, std::nothrow);
     if (!memory) return false;
-    free(hash_table.buckets);
+    if (hash_table.buckets) ::operator delete(hash_table.buckets, alignment);
     hash_table.buckets = static_cast<TTBucket*>(memory);
     hash_table.bucket_count = count;
     hash_clear();

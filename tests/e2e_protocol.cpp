@@ -249,7 +249,9 @@ TEST(InputLog, IsBounded) {
 // "magics.txt") and on a later one (which reads it).
 TEST(CommandLineBench, PrintsTheSameSignatureOnEveryStart) {
     std::string dir = make_temp_directory();
-    std::string command = "cd " + dir + " && " + BRIK_BINARY + " bench 5 </dev/null";
+    std::string command = "cd " + dir + " &&";
+    for (const std::string& word : engine_command()) command += " " + word;
+    command += " bench 5 </dev/null";
     std::string nodes[2];
     for (std::string& count : nodes) {
         FILE* pipe = popen(command.c_str(), "r");

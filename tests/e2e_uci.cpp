@@ -233,6 +233,34 @@ TEST(Handshake, idle_engine_uses_no_cpu) {
     EXPECT_EQ(reply_to(e, ""), std::vector<std::string>{});
 }
 
+// GUIs on Windows end lines with "\r\n": read like "\n", logged without the CR.
+TEST(LineEnds, crlf_is_read_like_lf) {
+    for (const std::string end : {"\n", "\r\n"}) {
+        SCOPED_TRACE(end.size());
+        EngineProcess e;
+        EngineGuard guard{e};
+        ASSERT_TRUE(engine_start(e));
+        engine_send(e, "uci" + end);
+        std::vector<std::string> seen;
+        ASSERT_TRUE(engine_wait_for(e, "uciok", &seen, 60000));
+        std::vector<std::string> expected = {BANNER};
+        expected.insert(expected.end(), UCI_IDENTITY.begin(), UCI_IDENTITY.end());
+        EXPECT_EQ(seen, expected);
+        engine_send(e, "position startpos moves e2e4 e7e5" + end + "." + end + "isready" + end);
+        seen.clear();
+        ASSERT_TRUE(engine_wait_for(e, "readyok", &seen, 60000));
+        EXPECT_EQ(seen, (std::vector<std::string>{
+                            "White to move",
+                            "fen: rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR w KQkq e6 0 2 ", "readyok"}));
+        engine_send(e, "quit" + end);
+        EXPECT_EQ(engine_read_all(e), "");
+        ASSERT_TRUE(engine_wait_exit(e, 60000));
+        EXPECT_EQ(e.exit_status, 0);
+        EXPECT_EQ(read_file(e.workdir + "/report.txt"),
+                  "[[uci[[position startpos moves e2e4 e7e5\n[[.\n[[isready\n[[quit\n");
+    }
+}
+
 // ---- Long input lines ---------------------------------------------------------------
 
 // A line whose first command word is "debug" (which does nothing) and which
@@ -585,6 +613,7 @@ TEST(Perft, captures_en_passant_and_deeper_counts) {
     ASSERT_TRUE(engine_start_uci(e));
     EXPECT_EQ(perft_totals(reply_to(e, "perft 2")), std::vector<long long>{400});
     EXPECT_EQ(perft_totals(reply_to(e, "perft 3")), std::vector<long long>{8902});
+    EXPECT_EQ(perft_totals(reply_to(e, "perft 4")), std::vector<long long>{197281});
     std::vector<std::string> seen = reply_to(e, "position startpos moves e2e4 d7d5 e4e5 f7f5\nperft 1");
     std::vector<std::string> moves = perft_move_lines(seen);
     EXPECT_EQ(moves.size(), 31u);

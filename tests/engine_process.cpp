@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 
 static int64_t now_millis() {
     using namespace std::chrono;
@@ -49,10 +50,23 @@ void prime_magics(const std::string& dir) {
     out << in.rdbuf();
 }
 
+const std::vector<std::string>& engine_command() {
+    static std::vector<std::string> words;
+    if (words.empty()) {
+        const char* command = getenv("BRIK_ENGINE_COMMAND");
+        std::istringstream in(command && *command ? command : BRIK_BINARY);
+        for (std::string word; in >> word;) words.push_back(word);
+    }
+    return words;
+}
+
 bool engine_start(EngineProcess& e, const std::string& workdir, bool with_magics) {
     signal(SIGPIPE, SIG_IGN);
     e.workdir = workdir.empty() ? make_temp_directory() : workdir;
     if (with_magics) prime_magics(e.workdir);
+    std::vector<char*> argv;
+    for (const std::string& word : engine_command()) argv.push_back(const_cast<char*>(word.c_str()));
+    argv.push_back(nullptr);
     int in_pipe[2], out_pipe[2];
     if (pipe(in_pipe) || pipe(out_pipe)) return false;
     e.pid = fork();
@@ -65,7 +79,7 @@ bool engine_start(EngineProcess& e, const std::string& workdir, bool with_magics
         close(out_pipe[0]);
         close(out_pipe[1]);
         if (chdir(e.workdir.c_str()) != 0) _exit(126);
-        execl(BRIK_BINARY, BRIK_BINARY, (char*)nullptr);
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     close(in_pipe[0]);

@@ -22,6 +22,10 @@ void remove_directory(const std::string& dir);
 // starts do not all search the magic numbers.
 void prime_magics(const std::string& dir);
 
+// The command that starts the engine, split at blanks: BRIK_ENGINE_COMMAND
+// when set (e.g. "wine /path/brik.exe"), else the binary built beside the tests.
+const std::vector<std::string>& engine_command();
+
 // Starts the engine in `workdir` (a fresh temporary directory when empty).
 bool engine_start(EngineProcess& e, const std::string& workdir = "", bool with_magics = true);
 void engine_send(EngineProcess& e, const std::string& text);  // text as is; add "\n" yourself

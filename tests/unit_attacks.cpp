@@ -325,10 +325,15 @@ TEST(BitHelpers, LowestSquareAgreesWithTheDeBruijnTable) {
     for (int i = 0; i < 64; i++) EXPECT_EQ(hits[i], 1) << i;
 }
 
+// popcount is the instruction or the portable code depending on the target;
+// both are checked here whatever the build.
 TEST(BitHelpers, PopcountAndPopLowest) {
-    EXPECT_EQ(popcount(0), 0);
-    EXPECT_EQ(popcount(~0ULL), 64);
-    EXPECT_EQ(popcount(0x8000000000000001ULL), 2);
+    for (U64 b : {0ULL, ~0ULL, 0x8000000000000001ULL, 0xFFULL << 56, 0x5555555555555555ULL, 0xFFFFFFFFULL}) {
+        int count = 0;
+        for (int s = 0; s < 64; s++) count += (b >> s) & 1;
+        EXPECT_EQ(popcount(b), count) << std::hex << b;
+        EXPECT_EQ(popcount_portable(b), count) << std::hex << b;
+    }
     std::mt19937_64 rng(5);
     for (int i = 0; i < 10000; i++) {
         U64 b = rng() & rng();
@@ -341,6 +346,7 @@ TEST(BitHelpers, PopcountAndPopLowest) {
             count++;
         }
         ASSERT_EQ(popcount(b), count);
+        ASSERT_EQ(popcount_portable(b), count);
     }
 }
 

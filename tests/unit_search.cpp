@@ -308,7 +308,9 @@ TEST(Think, OutputLinesAreWellFormed) {
             continue;
         }
         bool scored = std::regex_match(lines[i], m, score_line);
-        if (!scored) ASSERT_TRUE(std::regex_match(lines[i], m, node_line)) << lines[i];
+        if (!scored) {
+            ASSERT_TRUE(std::regex_match(lines[i], m, node_line)) << lines[i];
+        }
         unsigned long long nodes = std::stoull(m[scored ? 3 : 1].str());
         EXPECT_GE(nodes, last_nodes) << lines[i];
         last_nodes = nodes;

@@ -18,7 +18,9 @@ TEST(TimeBudget, NeverMoreThanASafeShareOfTheClock) {
         EXPECT_GT(b.soft, 0);
         EXPECT_LE(b.soft, b.hard);
         int64_t avail = c.time - c.overhead;
-        if (avail > 10) EXPECT_LE(b.hard, avail * 3 / 4);
+        if (avail > 10) {
+            EXPECT_LE(b.hard, avail * 3 / 4);
+        }
     }
 }
 
