@@ -1,5 +1,6 @@
 #include "platform.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -138,4 +139,24 @@ void log_print(const char* format, ...) {
     if (size_t(n) >= sizeof buffer && format_len && format[format_len - 1] == '\n') buffer[len - 1] = '\n';
     fwrite(buffer, 1, len, stdout);
     fflush(stdout);
+}
+
+// ---- Files ---------------------------------------------------------------------
+
+bool write_file_atomically(const char* path, const std::string& data) {
+    std::string temp = std::string(path) + "." + std::to_string(long(getpid())) + ".tmp";
+    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) return false;
+    bool ok = true;
+    for (size_t done = 0; ok && done < data.size();) {
+        ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) ok = false;
+        else done += size_t(n);
+    }
+    ok = ok && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    ok = ok && rename(temp.c_str(), path) == 0;
+    if (!ok) unlink(temp.c_str());
+    return ok;
 }
