@@ -212,6 +212,10 @@ TEST(Magics, damaged_file_is_searched_again_and_rewritten) {
         {"blank in a rook table", std::string::npos, 1000000, ' '},
         {"line end in a bishop table", std::string::npos, 64 * ROOK_VALUES * 16 + 12345, '\n'},
         {"minus sign in the last magic", std::string::npos, MAGICS_FILE_SIZE - 3, '-'},
+        // Well-formed hex, wrong tables: a1 rook on an empty board attacks
+        // ...01FE, and the a1 bishop mask ends in 00.
+        {"a1 rook attacking its own square", std::string::npos, 15, 'F'},
+        {"a1 bishop mask holding a1", std::string::npos, (64 * ROOK_VALUES + 512) * 16 + 15, '1'},
     };
     DirectoryGuard dir{make_temp_directory()};
     std::string original = first_start(dir.dir);
@@ -220,7 +224,10 @@ TEST(Magics, damaged_file_is_searched_again_and_rewritten) {
         SCOPED_TRACE(c.name);
         std::string damaged = original;
         if (c.cut_to != std::string::npos) damaged.resize(c.cut_to);
-        if (c.position != std::string::npos) damaged[c.position] = c.replacement;
+        if (c.position != std::string::npos) {
+            ASSERT_NE(damaged[c.position], c.replacement);
+            damaged[c.position] = c.replacement;
+        }
         write_file(dir.dir + "/magics.txt", damaged);
         Session s = run_engine(dir.dir);
         EXPECT_EQ(s.exit_status, 0);
