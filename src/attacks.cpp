@@ -128,12 +128,13 @@ constexpr size_t MAGICS_FILE_LENGTH = size_t(64 * 4098 + 64 * 514) * 16;
 // failed, so a damaged file is searched and written afresh rather than read
 // into wrong tables.
 struct HexReader {
-    std::string text;
+    const char* text;
+    size_t size;
     size_t pos = 0;
     bool failed = false;
 
     uint32_t read_word() {
-        if (failed || text.size() - pos < 8) {
+        if (failed || size - pos < 8) {
             failed = true;
             return 0;
         }
@@ -177,12 +178,9 @@ static bool tables_agree_with_walk() {
     return true;
 }
 
-bool read_magics(FILE* in) {
-    HexReader reader;
-    reader.text.resize(MAGICS_FILE_LENGTH + 1);  // one more: a longer file is no whole file either
-    size_t got = fread(&reader.text[0], 1, MAGICS_FILE_LENGTH + 1, in);
-    if (got != MAGICS_FILE_LENGTH) return false;
-    reader.text.resize(got);
+bool parse_magics(const char* text, size_t size) {
+    if (size != MAGICS_FILE_LENGTH) return false;
+    HexReader reader{text, size};
     for (int s = 0; s < 64; s++) {
         for (U64& slot : rook_table[s]) slot = reader.read_hex64();
         rook_magic[s].mask = reader.read_hex64();
@@ -194,6 +192,13 @@ bool read_magics(FILE* in) {
         bishop_magic[s].magic = reader.read_hex64();
     }
     return !reader.failed && tables_agree_with_walk();
+}
+
+bool read_magics(FILE* in) {
+    // One byte more than a whole file: a longer file is no whole file either.
+    std::string text(MAGICS_FILE_LENGTH + 1, '\0');
+    text.resize(fread(&text[0], 1, text.size(), in));
+    return parse_magics(text.data(), text.size());
 }
 
 static void write_hex64(std::string& out, U64 value) {

@@ -79,6 +79,8 @@ void load_or_find_magics(FILE* magics_in);
 // file is not exactly the whole text or its tables disagree with the ray walk;
 // the tables are then left half-filled and must be searched.
 bool read_magics(FILE* in);
+// The same for the file's bytes in memory.
+bool parse_magics(const char* text, size_t size);
 // The search for one square, or all of them in file order with the C arrays
 // printed; the file text is appended to `out` when given.
 bool find_rook_magic(int sq, std::string* out);
