@@ -28,13 +28,13 @@ static void save_tables(std::vector<U64>& to) {
 }
 
 static void restore_tables(const std::vector<U64>& from) {
-    const U64* p = from.data();
+    const char* p = reinterpret_cast<const char*>(from.data());
     memcpy(rook_table, p, sizeof rook_table);
-    p += sizeof rook_table / sizeof(U64);
+    p += sizeof rook_table;
     memcpy(bishop_table, p, sizeof bishop_table);
-    p += sizeof bishop_table / sizeof(U64);
+    p += sizeof bishop_table;
     memcpy(rook_magic, p, sizeof rook_magic);
-    p += sizeof rook_magic / sizeof(U64);
+    p += sizeof rook_magic;
     memcpy(bishop_magic, p, sizeof bishop_magic);
 }
 
