@@ -128,12 +128,13 @@ constexpr size_t MAGICS_FILE_LENGTH = size_t(64 * 4098 + 64 * 514) * 16;
 // failed, so a damaged file is searched and written afresh rather than read
 // into wrong tables.
 struct HexReader {
-    std::string text;
+    const char* text;
+    size_t size;
     size_t pos = 0;
     bool failed = false;
 
     uint32_t read_word() {
-        if (failed || text.size() - pos < 8) {
+        if (failed || size - pos < 8) {
             failed = true;
             return 0;
         }
@@ -155,11 +156,31 @@ struct HexReader {
     }
 };
 
-static bool read_magics(FILE* in) {
-    HexReader reader;
-    reader.text.resize(MAGICS_FILE_LENGTH);
-    size_t got = fread(&reader.text[0], 1, MAGICS_FILE_LENGTH, in);
-    reader.text.resize(got);
+// Every occupancy subset of each relevant mask looks up what the ray walk gives,
+// and the masks are the relevant ones: then the tables are right for every board.
+static bool tables_agree_with_walk() {
+    for (int s = 0; s < 64; s++) {
+        U64 mask = rook_mask(s);
+        if (rook_magic[s].mask != mask) return false;
+        U64 occ = 0;
+        do {
+            if (rook_attacks(s, occ) != rook_attacks_slow(s, occ)) return false;
+            occ = (occ - mask) & mask;  // next subset of the mask
+        } while (occ);
+        mask = bishop_mask(s);
+        if (bishop_magic[s].mask != mask) return false;
+        occ = 0;
+        do {
+            if (bishop_attacks(s, occ) != bishop_attacks_slow(s, occ)) return false;
+            occ = (occ - mask) & mask;
+        } while (occ);
+    }
+    return true;
+}
+
+bool parse_magics(const char* text, size_t size) {
+    if (size != MAGICS_FILE_LENGTH) return false;
+    HexReader reader{text, size};
     for (int s = 0; s < 64; s++) {
         for (U64& slot : rook_table[s]) slot = reader.read_hex64();
         rook_magic[s].mask = reader.read_hex64();
@@ -170,7 +191,14 @@ static bool read_magics(FILE* in) {
         bishop_magic[s].mask = reader.read_hex64();
         bishop_magic[s].magic = reader.read_hex64();
     }
-    return !reader.failed;
+    return !reader.failed && tables_agree_with_walk();
+}
+
+bool read_magics(FILE* in) {
+    // One byte more than a whole file: a longer file is no whole file either.
+    std::string text(MAGICS_FILE_LENGTH + 1, '\0');
+    text.resize(fread(&text[0], 1, text.size(), in));
+    return parse_magics(text.data(), text.size());
 }
 
 static void write_hex64(std::string& out, U64 value) {
@@ -183,7 +211,7 @@ constexpr long MAGIC_TRIES = 100000000;
 
 // Random sparse candidates until one maps every occupancy subset of the mask
 // to a slot without a clash between different attack sets.
-static bool find_magic(int sq, FILE* out, bool rook) {
+static bool find_magic(int sq, std::string* out, bool rook) {
     U64 mask = rook ? rook_mask(sq) : bishop_mask(sq);
     int shift = rook ? 52 : 55;
     int slots = rook ? 4096 : 512;
@@ -219,20 +247,30 @@ static bool find_magic(int sq, FILE* out, bool rook) {
     else log_print("Failed!!!\n");
 
     U64* table = rook ? rook_table[sq] : bishop_table[sq];
-    std::string text;
     for (int k = 0; k < slots; k++) {
         table[k] = stamp[k] == epoch ? used[k] : 0;
-        write_hex64(text, table[k]);
+        if (out) write_hex64(*out, table[k]);
     }
     (rook ? rook_magic : bishop_magic)[sq] = {mask, magic};
-    write_hex64(text, mask);
-    write_hex64(text, magic);
-    if (out) fwrite(text.data(), 1, text.size(), out);
+    if (out) {
+        write_hex64(*out, mask);
+        write_hex64(*out, magic);
+    }
     return found;
 }
 
-bool find_rook_magic(int sq, FILE* out) { return find_magic(sq, out, true); }
-bool find_bishop_magic(int sq, FILE* out) { return find_magic(sq, out, false); }
+bool find_rook_magic(int sq, std::string* out) { return find_magic(sq, out, true); }
+bool find_bishop_magic(int sq, std::string* out) { return find_magic(sq, out, false); }
+
+void find_all_magics(std::string* out) {
+    if (out) out->reserve(MAGICS_FILE_LENGTH);
+    log_print("const U64 r_magics[64] = {\n");
+    for (int s = 0; s < 64; s++) find_rook_magic(s, out);
+    log_print("};\n\n");
+    log_print("const U64 b_magics[64] = {\n");
+    for (int s = 0; s < 64; s++) find_bishop_magic(s, out);
+    log_print("};\n\n");
+}
 
 void load_or_find_magics(FILE* magics_in) {
     if (magics_in) {
@@ -240,15 +278,12 @@ void load_or_find_magics(FILE* magics_in) {
         fclose(magics_in);
         if (ok) return;
     }
-    FILE* out = fopen("magics.txt", "wb");
-    if (!out) log_print("info string Can't write magics.txt: the magic tables are searched on every start\n");
-    log_print("const U64 r_magics[64] = {\n");
-    for (int s = 0; s < 64; s++) find_rook_magic(s, out);
-    log_print("};\n\n");
-    log_print("const U64 b_magics[64] = {\n");
-    for (int s = 0; s < 64; s++) find_bishop_magic(s, out);
-    log_print("};\n\n");
-    if (out) fclose(out);
+    std::string text;
+    find_all_magics(&text);
+    // Engines started together in one directory all write the same bytes; the
+    // rename makes sure none of them ever reads a file another is still writing.
+    if (!write_file_atomically("magics.txt", text))
+        log_print("info string Can't write magics.txt: the magic tables are searched on every start\n");
 }
 
 // ---- Static exchange evaluation ------------------------------------------

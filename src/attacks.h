@@ -4,6 +4,7 @@
 
 #include <cassert>
 #include <cstdio>
+#include <string>
 
 #include "types.h"
 
@@ -86,7 +87,17 @@ U64 random64();
 U64 random64_sparse();
 
 // Fills the magic tables from the open "magics.txt" (null when missing), or
-// searches them, prints them as C arrays and writes the file afresh.
+// searches them, prints them as C arrays and writes the file afresh (through a
+// temporary file renamed into place).
 void load_or_find_magics(FILE* magics_in);
-bool find_rook_magic(int sq, FILE* out);
-bool find_bishop_magic(int sq, FILE* out);
+// Reads the tables from an open "magics.txt" without closing it. False when the
+// file is not exactly the whole text or its tables disagree with the ray walk;
+// the tables are then left half-filled and must be searched.
+bool read_magics(FILE* in);
+// The same for the file's bytes in memory.
+bool parse_magics(const char* text, size_t size);
+// The search for one square, or all of them in file order with the C arrays
+// printed; the file text is appended to `out` when given.
+bool find_rook_magic(int sq, std::string* out);
+bool find_bishop_magic(int sq, std::string* out);
+void find_all_magics(std::string* out);

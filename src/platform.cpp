@@ -9,8 +9,10 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#include <process.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -283,3 +285,41 @@ void log_print(const char* format, ...) {
     fwrite(buffer, 1, len, stdout);
     fflush(stdout);
 }
+
+// ---- Files ---------------------------------------------------------------------
+
+#ifdef _WIN32
+
+bool write_file_atomically(const char* path, const std::string& data) {
+    std::string temp = std::string(path) + "." + std::to_string(long(_getpid())) + ".tmp";
+    FILE* file = fopen(temp.c_str(), "wb");
+    if (!file) return false;
+    bool ok = fwrite(data.data(), 1, data.size(), file) == data.size();
+    ok = ok && fflush(file) == 0 && _commit(_fileno(file)) == 0;
+    ok = fclose(file) == 0 && ok;
+    ok = ok && MoveFileExA(temp.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    if (!ok) remove(temp.c_str());
+    return ok;
+}
+
+#else
+
+bool write_file_atomically(const char* path, const std::string& data) {
+    std::string temp = std::string(path) + "." + std::to_string(long(getpid())) + ".tmp";
+    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) return false;
+    bool ok = true;
+    for (size_t done = 0; ok && done < data.size();) {
+        ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) ok = false;
+        else done += size_t(n);
+    }
+    ok = ok && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    ok = ok && rename(temp.c_str(), path) == 0;
+    if (!ok) unlink(temp.c_str());
+    return ok;
+}
+
+#endif

@@ -36,3 +36,9 @@ int64_t now_ms();
 void log_print(const char* format, ...) __attribute__((format(BRIK_PRINTF_FORMAT, 1, 2)));
 // While muted, log_print prints nothing (the benchmark's searches).
 void log_mute(bool muted);
+
+// Replaces the file at `path` by `data` so that a reader sees the old file or
+// the whole new one, never a part: the bytes go to a temporary file of a name
+// unique to this process in the same directory, reach the disk, and are renamed
+// into place. False when any step fails; no temporary file is left then.
+bool write_file_atomically(const char* path, const std::string& data);

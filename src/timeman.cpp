@@ -8,10 +8,16 @@ constexpr int HARD_FACTOR = 4;            // the hard limit as a multiple of the
 // Caps, as per mille of (clock - overhead): a single move never takes more.
 constexpr int SOFT_CAP_PERMILLE = 400;
 constexpr int HARD_CAP_PERMILLE = 700;
+// Clocks and increments beyond this (about 35 years) plan as if they were this,
+// so that no sum or product below can overflow whatever "go" says.
+constexpr int64_t MAX_CLOCK_MS = int64_t(1) << 40;
 
 static int64_t at_least_min(int64_t v) { return v < MIN_BUDGET_MS ? MIN_BUDGET_MS : v; }
+static int64_t within_clock_range(int64_t v) { return v > MAX_CLOCK_MS ? MAX_CLOCK_MS : v < -MAX_CLOCK_MS ? -MAX_CLOCK_MS : v; }
 
 TimeBudget time_budget(int64_t time_left, int64_t increment, int moves_to_go, int overhead) {
+    time_left = within_clock_range(time_left);
+    increment = within_clock_range(increment);
     int64_t avail = time_left - overhead;
     if (avail < MIN_BUDGET_MS) return TimeBudget{MIN_BUDGET_MS, MIN_BUDGET_MS};
     if (increment < 0) increment = 0;
@@ -27,6 +33,6 @@ TimeBudget time_budget(int64_t time_left, int64_t increment, int moves_to_go, in
 }
 
 TimeBudget time_budget_fixed(int64_t move_time, int overhead) {
-    int64_t t = at_least_min(move_time - overhead);
+    int64_t t = at_least_min(within_clock_range(move_time) - overhead);
     return TimeBudget{t, t};
 }

@@ -23,6 +23,7 @@ constexpr long REPORT_LIMIT_BYTES = 16L << 20;  // the input log stops growing h
 constexpr size_t ECHO_LIMIT = 200;               // longest piece of input quoted back
 constexpr int BENCH_DEFAULT_DEPTH = 12;
 constexpr int BENCH_HASH_MB = 16;
+constexpr int CONSOLE_BENCH_DEPTH = 6;           // the console "bench": perft 1 to this
 
 static FILE* report_file;
 static long report_bytes;
@@ -31,6 +32,7 @@ static int move_overhead = DEFAULT_MOVE_OVERHEAD;
 static bool ponder_option = false;
 // Lines read during a search that must wait until it is over ("go" among them).
 static std::deque<std::string> deferred_lines;
+static CommandBounds bounds = {0, 0, 0};
 
 static PlyRecord* root_record() { return &position_stack[0]; }
 
@@ -249,6 +251,10 @@ static void go(const std::vector<std::string>& words, size_t at) {
             }
         }
     }
+    if (bounds.go_nodes) {
+        limits.infinite = limits.ponder = false;
+        if (!limits.nodes || limits.nodes > bounds.go_nodes) limits.nodes = bounds.go_nodes;
+    }
     think(limits, root_record());
     if (search_quitting()) quit_requested = true;
 }
@@ -269,7 +275,7 @@ static void set_option(const std::vector<std::string>& words, size_t at) {
         if (!numeric || n < 1 || n > MAX_HASH_MB)
             log_print("info string Hash must be a number of megabytes from 1 to %i, not \"%s\"\n", MAX_HASH_MB,
                       echo(value).c_str());
-        else if (!hash_allocate(int(n)))
+        else if (!hash_allocate(bounds.hash_mb && n > bounds.hash_mb ? bounds.hash_mb : int(n)))
             log_print("info string Not enough memory for %lld MB of hash: the table is kept\n", n);
     } else if (same_word(name, "Move Overhead")) {
         if (!numeric || n < 0 || n > MAX_MOVE_OVERHEAD)
@@ -309,6 +315,7 @@ static void run_perft(const std::vector<std::string>& words, size_t at) {
         log_print("info string perft depth is limited to %i\n", MAX_PERFT_DEPTH);
         depth = MAX_PERFT_DEPTH;
     }
+    if (bounds.perft_depth && depth > bounds.perft_depth) depth = bounds.perft_depth;
     perft_divide(int(depth), root_record());
 }
 
@@ -334,7 +341,9 @@ static bool execute_words(const std::vector<std::string>& words) {
     else if (c == "go") go(words, args);
     else if (c == "setoption") set_option(words, args);
     else if (c == "bench") {
-        for (int depth = 1; depth <= 6; depth++) perft_divide(depth, root);
+        int deepest = bounds.perft_depth && bounds.perft_depth < CONSOLE_BENCH_DEPTH ? bounds.perft_depth
+                                                                                  : CONSOLE_BENCH_DEPTH;
+        for (int depth = 1; depth <= deepest; depth++) perft_divide(depth, root);
     } else if (c == "perft") run_perft(words, args);
     else if (c == "print") print_board(root);
     else if (c == "score") {
@@ -357,6 +366,21 @@ bool uci_execute_deferred() {
     std::string line = deferred_lines.front();
     deferred_lines.pop_front();
     return uci_execute(line);
+}
+
+void uci_set_bounds(const CommandBounds& new_bounds) { bounds = new_bounds; }
+
+void uci_reset() {
+    deferred_lines.clear();
+    quit_requested = false;
+    move_overhead = DEFAULT_MOVE_OVERHEAD;
+    ponder_option = false;
+    int hash_mb = bounds.hash_mb && bounds.hash_mb < DEFAULT_HASH_MB ? bounds.hash_mb : DEFAULT_HASH_MB;
+    if (hash_table.bucket_count != hash_bucket_count(hash_mb)) hash_allocate(hash_mb);
+    clear_search_memory();
+    PlyRecord* root = root_record();
+    parse_fen(START_FEN, root);
+    update_check_info(root);
 }
 
 // The search's window on the input: "stop", "quit", "isready" and

@@ -28,6 +28,19 @@ bool uci_execute(const std::string& line);
 bool uci_has_deferred();
 bool uci_execute_deferred();
 
+// Bounds for a caller that feeds lines with nobody at the other end to send
+// "stop" (the fuzz targets). Zero leaves that part unbounded.
+struct CommandBounds {
+    uint64_t go_nodes;  // every "go" searches at most this many nodes and never waits (infinite, ponder dropped)
+    int perft_depth;    // "perft" and the console "bench" go no deeper
+    int hash_mb;        // largest table "setoption name Hash" allocates
+};
+void uci_set_bounds(const CommandBounds& bounds);
+// Back to the state right after the handshake: start position, default options
+// and hash size (within the bounds), cleared search memory, no waiting lines,
+// no "quit" seen.
+void uci_reset();
+
 // The fixed-depth search over the built-in positions: one line per position,
 // then "N nodes M nps". Returns the node total.
 uint64_t run_bench(int depth);

@@ -1,11 +1,14 @@
 // "magics.txt" across starts: searched and written on the first start, read
 // silently afterwards, rewritten whole when damaged, and optional when the
 // directory cannot be written.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <regex>
@@ -48,6 +51,18 @@ std::vector<std::string> split_lines(const std::string& text) {
         lines.push_back(text.substr(start, nl - start));
     if (start < text.size()) lines.push_back(text.substr(start));
     return lines;
+}
+
+// Sorted names in a directory, without "." and "..".
+std::vector<std::string> directory_names(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* entry = readdir(d))
+            if (strcmp(entry->d_name, ".") && strcmp(entry->d_name, "..")) names.push_back(entry->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 struct Session {
@@ -197,6 +212,10 @@ TEST(Magics, damaged_file_is_searched_again_and_rewritten) {
         {"blank in a rook table", std::string::npos, 1000000, ' '},
         {"line end in a bishop table", std::string::npos, 64 * ROOK_VALUES * 16 + 12345, '\n'},
         {"minus sign in the last magic", std::string::npos, MAGICS_FILE_SIZE - 3, '-'},
+        // Well-formed hex, wrong tables: a1 rook on an empty board attacks
+        // ...01FE, and the a1 bishop mask ends in 00.
+        {"a1 rook attacking its own square", std::string::npos, 15, 'F'},
+        {"a1 bishop mask holding a1", std::string::npos, (64 * ROOK_VALUES + 512) * 16 + 15, '1'},
     };
     DirectoryGuard dir{make_temp_directory()};
     std::string original = first_start(dir.dir);
@@ -205,7 +224,10 @@ TEST(Magics, damaged_file_is_searched_again_and_rewritten) {
         SCOPED_TRACE(c.name);
         std::string damaged = original;
         if (c.cut_to != std::string::npos) damaged.resize(c.cut_to);
-        if (c.position != std::string::npos) damaged[c.position] = c.replacement;
+        if (c.position != std::string::npos) {
+            ASSERT_NE(damaged[c.position], c.replacement);
+            damaged[c.position] = c.replacement;
+        }
         write_file(dir.dir + "/magics.txt", damaged);
         Session s = run_engine(dir.dir);
         EXPECT_EQ(s.exit_status, 0);
@@ -253,5 +275,49 @@ TEST(Magics, unwritable_directory_still_gives_a_working_engine) {
     EXPECT_TRUE(has_perft_total(s, "4"));
     if (!blocked_by_directory) {
         EXPECT_NE(access(magics.c_str(), F_OK), 0);
+    }
+}
+
+// Match runners start several engines at once in one directory: each must come
+// up with right tables whether it finds no file, a file another one is writing,
+// or a whole one, and the file left behind must be whole. Several rounds make
+// the overlapping starts likely.
+TEST(Magics, engines_started_together_in_an_empty_directory_all_work) {
+    constexpr int ENGINES = 4, ROUNDS = 3;
+    const std::string commands =
+        "uci\nposition startpos\nperft 3\nposition fen k6b/6N1/8/8/8/8/8/7K b - - 0 1\nperft 1\nquit\n";
+    for (int round = 0; round < ROUNDS; round++) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        DirectoryGuard dir{make_temp_directory()};
+        EngineProcess engines[ENGINES];
+        for (EngineProcess& e : engines) ASSERT_TRUE(engine_start(e, dir.dir, false));
+        for (EngineProcess& e : engines) engine_send(e, commands);
+        Session sessions[ENGINES];
+        for (int i = 0; i < ENGINES; i++) {
+            sessions[i].lines = split_lines(engine_read_all(engines[i], 120000));
+            if (engine_wait_exit(engines[i], 60000)) sessions[i].exit_status = engines[i].exit_status;
+            engines[i].workdir.clear();  // the guard owns the directory
+            engine_stop(engines[i]);
+        }
+        MagicArrays arrays;
+        int searched = 0;
+        for (const Session& s : sessions) {
+            EXPECT_EQ(s.exit_status, 0);
+            EXPECT_TRUE(has_perft_total(s, "8902"));
+            EXPECT_TRUE(has_perft_total(s, "4"));
+            for (const std::string& line : s.lines) EXPECT_EQ(line.rfind("info string", 0), std::string::npos) << line;
+            if (!s.lines.empty() && s.lines[0] == "const U64 r_magics[64] = {") {
+                searched++;
+                arrays = check_array_text(s.lines, 0);
+            } else {
+                ASSERT_FALSE(s.lines.empty());
+                EXPECT_EQ(s.lines[0], BANNER);
+            }
+        }
+        // The first to start found no file.
+        ASSERT_GE(searched, 1);
+        check_file_against_arrays(read_file(dir.dir + "/magics.txt"), arrays);
+        // Nothing but the file and the input log is left behind.
+        EXPECT_EQ(directory_names(dir.dir), (std::vector<std::string>{"magics.txt", "report.txt"}));
     }
 }

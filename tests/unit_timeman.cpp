@@ -43,3 +43,31 @@ TEST(TimeBudget, MoveTimeIsExactLessTheOverhead) {
     EXPECT_EQ(b.soft, 970);
     EXPECT_EQ(b.hard, 970);
 }
+
+// Clocks, increments and move times from "go" can be anything up to the
+// saturated LLONG_MAX (the command-loop fuzz target sent wtime 10^23): no
+// overflow, and still a bounded share of the clock.
+TEST(TimeBudget, ExtremeClocksGiveSaneBudgets) {
+    const int64_t big = INT64_MAX, small = -INT64_MAX;
+    struct Case {
+        int64_t time, increment;
+        int moves_to_go;
+    } cases[] = {{big, 0, 3}, {big, big, 1}, {100, big, 0}, {small, 0, 0}, {small, small, 1}, {big, small, 40}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.time << " " << c.increment << " " << c.moves_to_go);
+        TimeBudget b = time_budget(c.time, c.increment, c.moves_to_go, 5000);
+        EXPECT_GT(b.soft, 0);
+        EXPECT_LE(b.soft, b.hard);
+        if (c.time == small) {
+            EXPECT_LE(b.hard, 10);
+        }
+        if (c.time == 100) {
+            EXPECT_LE(b.hard, 100);
+        }
+    }
+    for (int64_t t : {big, small}) {
+        TimeBudget b = time_budget_fixed(t, 5000);
+        EXPECT_GT(b.soft, 0);
+        EXPECT_EQ(b.soft, b.hard);
+    }
+}
