@@ -13,7 +13,10 @@ constexpr int HARD_CAP_PERMILLE = 700;
 constexpr int64_t MAX_CLOCK_MS = int64_t(1) << 40;
 
 static int64_t at_least_min(int64_t v) { return v < MIN_BUDGET_MS ? MIN_BUDGET_MS : v; }
-static int64_t within_clock_range(int64_t v) { return v > MAX_CLOCK_MS ? MAX_CLOCK_MS : v < -MAX_CLOCK_MS ? -MAX_CLOCK_MS : v; }
+static int64_t within_clock_range(int64_t v) {
+    if (v > MAX_CLOCK_MS) return MAX_CLOCK_MS;
+    return v < -MAX_CLOCK_MS ? -MAX_CLOCK_MS : v;
+}
 
 TimeBudget time_budget(int64_t time_left, int64_t increment, int moves_to_go, int overhead) {
     time_left = within_clock_range(time_left);
