@@ -294,12 +294,16 @@ bool write_file_atomically(const char* path, const std::string& data) {
     std::string temp = std::string(path) + "." + std::to_string(long(_getpid())) + ".tmp";
     FILE* file = fopen(temp.c_str(), "wb");
     if (!file) return false;
-    bool ok = fwrite(data.data(), 1, data.size(), file) == data.size();
-    ok = ok && fflush(file) == 0 && _commit(_fileno(file)) == 0;
-    ok = fclose(file) == 0 && ok;
-    ok = ok && MoveFileExA(temp.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-    if (!ok) remove(temp.c_str());
-    return ok;
+    bool written = fwrite(data.data(), 1, data.size(), file) == data.size();
+    written = written && fflush(file) == 0 && _commit(_fileno(file)) == 0;
+    written = fclose(file) == 0 && written;
+    if (written && MoveFileExA(temp.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    remove(temp.c_str());
+    // Windows refuses to replace a file another process has open: an engine
+    // started beside this one, reading the file it has just renamed into
+    // place. That file is whole, which is all the caller needs.
+    DWORD attributes = GetFileAttributesA(path);
+    return written && attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 #else

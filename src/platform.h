@@ -40,5 +40,7 @@ void log_mute(bool muted);
 // Replaces the file at `path` by `data` so that a reader sees the old file or
 // the whole new one, never a part: the bytes go to a temporary file of a name
 // unique to this process in the same directory, reach the disk, and are renamed
-// into place. False when any step fails; no temporary file is left then.
+// into place. False when any step fails; no temporary file is left then. (On
+// Windows a file held open by another process cannot be replaced: when the
+// rename fails and a file is already in place, it counts as done.)
 bool write_file_atomically(const char* path, const std::string& data);
