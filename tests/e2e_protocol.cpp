@@ -30,17 +30,6 @@ int count_prefixed(const std::vector<std::string>& lines, const std::string& pre
     return n;
 }
 
-std::vector<std::string> reply_to(EngineProcess& e, const std::string& command) {
-    engine_send(e, command + "\nisready\n");
-    std::vector<std::string> seen;
-    if (!engine_wait_for(e, "readyok", &seen, 60000)) {
-        ADD_FAILURE() << "no readyok after: " << command.substr(0, 80);
-        return seen;
-    }
-    seen.pop_back();
-    return seen;
-}
-
 // Reads up to the next "bestmove"; its move, "" on timeout.
 std::string wait_bestmove(EngineProcess& e, std::vector<std::string>* seen = nullptr, int timeout_ms = 30000) {
     std::vector<std::string> lines;
@@ -52,7 +41,7 @@ std::string wait_bestmove(EngineProcess& e, std::vector<std::string>* seen = nul
 }
 
 std::string fen_of(EngineProcess& e) {
-    std::vector<std::string> lines = reply_to(e, ".");
+    std::vector<std::string> lines = engine_reply_to(e, ".");
     return lines.empty() ? "" : lines.back();
 }
 
@@ -81,7 +70,7 @@ TEST_F(Protocol, GoWrittenAsTheBestmoveIsReadIsNeverLost) {
             engine_send(e, "go nodes 2000\n");
             ASSERT_NE(wait_bestmove(e), "") << "lost go in round " << round;
         }
-        std::vector<std::string> rest = reply_to(e, "");
+        std::vector<std::string> rest = engine_reply_to(e, "");
         EXPECT_EQ(count_prefixed(rest, "bestmove"), 0);
     }
 }
@@ -161,7 +150,7 @@ TEST_F(Protocol, InfiniteAndPonderWaitForStop) {
         engine_send(e, "stop\n");
         ASSERT_NE(wait_bestmove(e, &seen), "");
         EXPECT_EQ(count_prefixed(seen, "bestmove"), 1);
-        EXPECT_EQ(count_prefixed(reply_to(e, ""), "bestmove"), 0);
+        EXPECT_EQ(count_prefixed(engine_reply_to(e, ""), "bestmove"), 0);
     }
 }
 
@@ -175,14 +164,14 @@ TEST_F(Protocol, PonderhitPlaysOnTheClock) {
     std::string move = wait_bestmove(e, &seen, 2000 + 1000 + 5000);
     EXPECT_NE(move, "");
     EXPECT_NE(move, "0000");
-    EXPECT_EQ(count_prefixed(reply_to(e, "ponderhit"), "bestmove"), 0);
+    EXPECT_EQ(count_prefixed(engine_reply_to(e, "ponderhit"), "bestmove"), 0);
 }
 
 // After a search, "stop" prints nothing: no stale move for the new position.
 TEST_F(Protocol, StopWhileIdleIsSilent) {
     engine_send(e, "position startpos\ngo depth 3\n");
     ASSERT_NE(wait_bestmove(e), "");
-    EXPECT_EQ(reply_to(e, "position startpos moves e2e4\nstop"), std::vector<std::string>{});
+    EXPECT_EQ(engine_reply_to(e, "position startpos moves e2e4\nstop"), std::vector<std::string>{});
 }
 
 TEST_F(Protocol, SearchmovesRestrictsTheRoot) {
@@ -199,18 +188,18 @@ TEST_F(Protocol, WordsAndBlanks) {
     std::vector<std::string> seen;
     ASSERT_TRUE(engine_wait_for(e, "readyok", &seen));
     EXPECT_EQ(seen, std::vector<std::string>{"readyok"});
-    EXPECT_EQ(reply_to(e, "position\tstartpos \t moves\te2e4  e7e5\r"), std::vector<std::string>{});
+    EXPECT_EQ(engine_reply_to(e, "position\tstartpos \t moves\te2e4  e7e5\r"), std::vector<std::string>{});
     EXPECT_EQ(fen_of(e), "fen: rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR w KQkq e6 0 2 ");
 }
 
 TEST_F(Protocol, PromotionLetterInEitherCase) {
     for (const char* letter : {"q", "Q"}) {
         SCOPED_TRACE(letter);
-        EXPECT_EQ(reply_to(e, std::string("position fen 7k/P7/8/8/8/8/8/K7 w - - 0 1 moves a7a8") + letter),
+        EXPECT_EQ(engine_reply_to(e, std::string("position fen 7k/P7/8/8/8/8/8/K7 w - - 0 1 moves a7a8") + letter),
                   std::vector<std::string>{});
         EXPECT_EQ(fen_of(e), "fen: Q6k/8/8/8/8/8/8/K7 b - - 0 1 ");
     }
-    EXPECT_EQ(reply_to(e, "position fen 7k/P7/8/8/8/8/8/K7 w - - 0 1 moves a7a8N"), std::vector<std::string>{});
+    EXPECT_EQ(engine_reply_to(e, "position fen 7k/P7/8/8/8/8/8/K7 w - - 0 1 moves a7a8N"), std::vector<std::string>{});
     EXPECT_EQ(fen_of(e), "fen: N6k/8/8/8/8/8/8/K7 b - - 0 1 ");
 }
 
@@ -219,7 +208,7 @@ TEST_F(Protocol, PromotionLetterInEitherCase) {
 TEST_F(Protocol, LongEchoKeepsItsLineEnd) {
     std::string moves;
     for (int i = 0; i < 600; i++) moves += " g1f3 g8f6 f3g1 f6g8";
-    std::vector<std::string> seen = reply_to(e, "position startpos moves e2e5" + moves);
+    std::vector<std::string> seen = engine_reply_to(e, "position startpos moves e2e5" + moves);
     ASSERT_FALSE(seen.empty());
     EXPECT_EQ(seen.front(), "info string Can't understand move line");
     EXPECT_LT(seen.back().size(), 1100u);

@@ -34,18 +34,6 @@ struct EngineGuard {
     ~EngineGuard() { engine_stop(e); }
 };
 
-// Sends `command`, then "isready" as a fence; returns the lines printed in
-// between (the "readyok" itself is not included).
-std::vector<std::string> reply_to(EngineProcess& e, const std::string& command) {
-    engine_send(e, command + "\n" + "isready\n");
-    std::vector<std::string> seen;
-    if (!engine_wait_for(e, "readyok", &seen, 60000)) {
-        ADD_FAILURE() << "no readyok after: " << command.substr(0, 80);
-        return seen;
-    }
-    seen.pop_back();
-    return seen;
-}
 
 // What "print" shows: a blank line, eight ranks, a blank line, the check
 // notice when the side to move is in check, then the castling rights.
@@ -105,7 +93,7 @@ TEST(Handshake, banner_then_identity_on_uci) {
         ASSERT_TRUE(engine_read_line(e, line));
         EXPECT_EQ(line, expected);
     }
-    EXPECT_EQ(reply_to(e, ""), std::vector<std::string>{});
+    EXPECT_EQ(engine_reply_to(e, ""), std::vector<std::string>{});
 }
 
 // Before "uci" only "uci" and "quit" count: commands are neither answered nor
@@ -224,13 +212,13 @@ TEST(Handshake, idle_engine_uses_no_cpu) {
     EngineProcess e;
     EngineGuard guard{e};
     ASSERT_TRUE(engine_start_uci(e));
-    EXPECT_EQ(reply_to(e, ""), std::vector<std::string>{});
+    EXPECT_EQ(engine_reply_to(e, ""), std::vector<std::string>{});
     double before = engine_cpu_seconds(e);
     ASSERT_GE(before, 0);
     sleep(2);
     double after = engine_cpu_seconds(e);
     EXPECT_LT(after - before, 0.2);
-    EXPECT_EQ(reply_to(e, ""), std::vector<std::string>{});
+    EXPECT_EQ(engine_reply_to(e, ""), std::vector<std::string>{});
 }
 
 // GUIs on Windows end lines with "\r\n": read like "\n", logged without the CR.
@@ -287,7 +275,7 @@ TEST(LongLines, long_line_is_one_line_and_over_long_line_is_skipped_whole) {
     ASSERT_TRUE(engine_start_uci(e));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.length);
-        std::vector<std::string> seen = reply_to(e, disguised_command("isready", c.length));
+        std::vector<std::string> seen = engine_reply_to(e, disguised_command("isready", c.length));
         if (c.reported) {
             ASSERT_EQ(seen.size(), 1u);
             EXPECT_EQ(seen[0].rfind("info string ", 0), 0u) << seen[0];
@@ -295,7 +283,7 @@ TEST(LongLines, long_line_is_one_line_and_over_long_line_is_skipped_whole) {
             EXPECT_EQ(seen, std::vector<std::string>{});
         }
         // A second "readyok" would mean the line was cut and its tail obeyed.
-        EXPECT_EQ(reply_to(e, "."), (std::vector<std::string>{"White to move", START_FEN_LINE}));
+        EXPECT_EQ(engine_reply_to(e, "."), (std::vector<std::string>{"White to move", START_FEN_LINE}));
     }
 }
 
@@ -339,10 +327,10 @@ TEST(LongLines, long_move_list_is_applied_whole) {
     // 1200 plies of knight shuffles (about 6 KB of text) bring back the start
     // position with the clocks run on; e2e4 then shows the list was read to its end.
     std::string moves = repeat(" g1f3 g8f6 f3g1 f6g8", 300) + " e2e4";
-    EXPECT_EQ(reply_to(e, "position startpos moves" + moves + "\n."),
+    EXPECT_EQ(engine_reply_to(e, "position startpos moves" + moves + "\n."),
               (std::vector<std::string>{"Black to move",
                                         "fen: rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 601 "}));
-    EXPECT_EQ(reply_to(e, "position startpos moves" + repeat(" g1f3 g8f6 f3g1 f6g8", 60) + " b1c3\n."),
+    EXPECT_EQ(engine_reply_to(e, "position startpos moves" + repeat(" g1f3 g8f6 f3g1 f6g8", 60) + " b1c3\n."),
               (std::vector<std::string>{"Black to move",
                                         "fen: rnbqkbnr/pppppppp/8/8/8/2N5/PPPPPPPP/R1BQKBNR b KQkq - 241 121 "}));
 }
@@ -388,7 +376,7 @@ TEST(Position, fen_line_after_position_commands) {
     ASSERT_TRUE(engine_start_uci(e));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.command);
-        EXPECT_EQ(reply_to(e, std::string(c.command) + "\n."),
+        EXPECT_EQ(engine_reply_to(e, std::string(c.command) + "\n."),
                   (std::vector<std::string>{std::string(c.side) + " to move", std::string("fen: ") + c.fen}));
     }
 }
@@ -410,16 +398,16 @@ TEST(Position, illegal_position_falls_back_to_start_position) {
     for (const char* fen : fens) {
         SCOPED_TRACE(fen);
         // A legal position in between shows that the fallback really resets it.
-        reply_to(e, "position startpos moves d2d4");
-        std::vector<std::string> seen = reply_to(e, std::string("position fen ") + fen);
+        engine_reply_to(e, "position startpos moves d2d4");
+        std::vector<std::string> seen = engine_reply_to(e, std::string("position fen ") + fen);
         bool legal = fen == fens[5];
         if (legal) {
             EXPECT_EQ(seen, std::vector<std::string>{});
-            EXPECT_EQ(reply_to(e, "."), (std::vector<std::string>{"White to move", std::string("fen: ") + fen + " "}));
+            EXPECT_EQ(engine_reply_to(e, "."), (std::vector<std::string>{"White to move", std::string("fen: ") + fen + " "}));
         } else {
             ASSERT_EQ(seen.size(), 1u);
             EXPECT_EQ(seen[0].rfind("info string Illegal position (", 0), 0u) << seen[0];
-            EXPECT_EQ(reply_to(e, "."), (std::vector<std::string>{"White to move", START_FEN_LINE}));
+            EXPECT_EQ(engine_reply_to(e, "."), (std::vector<std::string>{"White to move", START_FEN_LINE}));
         }
     }
 }
@@ -434,14 +422,14 @@ TEST(Position, impossible_move_stops_the_list_with_a_message) {
                 "qkQK");
     expected.insert(expected.end(), board.begin(), board.end());
     expected.push_back("e1e3 g1f3 b8c6");
-    EXPECT_EQ(reply_to(e, "position startpos moves e2e4 e7e5 e1e3 g1f3 b8c6"), expected);
+    EXPECT_EQ(engine_reply_to(e, "position startpos moves e2e4 e7e5 e1e3 g1f3 b8c6"), expected);
     // The moves before the impossible one stay played.
-    EXPECT_EQ(reply_to(e, "."),
+    EXPECT_EQ(engine_reply_to(e, "."),
               (std::vector<std::string>{"White to move",
                                         "fen: rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR w KQkq e6 0 2 "}));
     // Text that is no move at all ends the list without a word.
-    EXPECT_EQ(reply_to(e, "position startpos moves d2d4 zz g1f3"), std::vector<std::string>{});
-    EXPECT_EQ(reply_to(e, "."),
+    EXPECT_EQ(engine_reply_to(e, "position startpos moves d2d4 zz g1f3"), std::vector<std::string>{});
+    EXPECT_EQ(engine_reply_to(e, "."),
               (std::vector<std::string>{"Black to move",
                                         "fen: rnbqkbnr/pppppppp/8/8/3P4/8/PPP1PPPP/RNBQKBNR b KQkq d3 0 1 "}));
 }
@@ -452,21 +440,21 @@ TEST(Display, print_shows_diagram_castling_and_check) {
     EngineProcess e;
     EngineGuard guard{e};
     ASSERT_TRUE(engine_start_uci(e));
-    EXPECT_EQ(reply_to(e, "print"), diagram(START_RANKS, "qkQK"));
-    EXPECT_EQ(reply_to(e, "position startpos moves e2e4 e7e5 e1e2\nprint"),
+    EXPECT_EQ(engine_reply_to(e, "print"), diagram(START_RANKS, "qkQK"));
+    EXPECT_EQ(engine_reply_to(e, "position startpos moves e2e4 e7e5 e1e2\nprint"),
               diagram({"rnbqkbnr", "pppp.ppp", "........", "....p...", "....P...", "........", "PPPPKPPP",
                        "RNBQ.BNR"},
                       "qk"));
-    EXPECT_EQ(reply_to(e, "position fen r3k3/8/8/8/8/8/8/4K2R w Kq - 0 1\nprint"),
+    EXPECT_EQ(engine_reply_to(e, "position fen r3k3/8/8/8/8/8/8/4K2R w Kq - 0 1\nprint"),
               diagram({"r...k...", "........", "........", "........", "........", "........", "........",
                        "....K..R"},
                       "qK"));
-    EXPECT_EQ(reply_to(e, "position fen k7/8/8/8/8/8/8/K6r w - - 0 1\nprint"),
+    EXPECT_EQ(engine_reply_to(e, "position fen k7/8/8/8/8/8/8/K6r w - - 0 1\nprint"),
               diagram({"k.......", "........", "........", "........", "........", "........", "........",
                        "K......r"},
                       "-", true));
     // Check given by the last move of a list.
-    EXPECT_EQ(reply_to(e, "position startpos moves e2e4 f7f6 d2d4 g7g5 d1h5\nprint"),
+    EXPECT_EQ(engine_reply_to(e, "position startpos moves e2e4 f7f6 d2d4 g7g5 d1h5\nprint"),
               diagram({"rnbqkbnr", "ppppp..p", ".....p..", "......pQ", "...PP...", "........", "PPP..PPP",
                        "RNB.KBNR"},
                       "qkQK", true));
@@ -492,8 +480,8 @@ TEST(Display, score_prints_diagram_and_evaluation_for_side_to_move) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fen ? c.fen : "startpos");
-        if (c.fen) reply_to(e, std::string("position fen ") + c.fen);
-        std::vector<std::string> seen = reply_to(e, "score");
+        if (c.fen) engine_reply_to(e, std::string("position fen ") + c.fen);
+        std::vector<std::string> seen = engine_reply_to(e, "score");
         std::vector<std::string> expected = diagram(c.ranks, c.fen ? "-" : "qkQK");
         ASSERT_EQ(seen.size(), expected.size() + 2);
         EXPECT_EQ(std::vector<std::string>(seen.begin(), seen.begin() + long(expected.size())), expected);
@@ -528,7 +516,7 @@ TEST(Display, help_text) {
         " .                                               - print out fen",
         "",
     };
-    EXPECT_EQ(reply_to(e, "help"), expected);
+    EXPECT_EQ(engine_reply_to(e, "help"), expected);
 }
 
 // ---- Options and unknown commands ---------------------------------------------------
@@ -559,10 +547,10 @@ TEST(Options, hash_value_outside_1_to_4096_is_refused) {
         SCOPED_TRACE(c.command);
         std::vector<std::string> expected;
         if (*c.refusal) expected.push_back(c.refusal);
-        EXPECT_EQ(reply_to(e, c.command), expected);
+        EXPECT_EQ(engine_reply_to(e, c.command), expected);
     }
     // Still a working engine with the last table.
-    std::vector<long long> totals = perft_totals(reply_to(e, "perft 3"));
+    std::vector<long long> totals = perft_totals(engine_reply_to(e, "perft 3"));
     EXPECT_EQ(totals, std::vector<long long>{8902});
 }
 
@@ -573,14 +561,14 @@ TEST(Options, unknown_commands_are_ignored_silently) {
     for (const char* command : {"xyzzy", "hello world", "", "   ", "ucinewgame", "position", "debug on",
                                 "register later", "stop", "ponderhit"}) {
         SCOPED_TRACE(command);
-        EXPECT_EQ(reply_to(e, command), std::vector<std::string>{});
+        EXPECT_EQ(engine_reply_to(e, command), std::vector<std::string>{});
     }
     // Commands with bad arguments say what is wrong.
-    EXPECT_EQ(reply_to(e, "setoption name Colour value red"),
+    EXPECT_EQ(engine_reply_to(e, "setoption name Colour value red"),
               std::vector<std::string>{"info string No such option: Colour"});
-    EXPECT_EQ(reply_to(e, "position nowhere"),
+    EXPECT_EQ(engine_reply_to(e, "position nowhere"),
               std::vector<std::string>{"info string position needs \"startpos\" or \"fen\", got \"nowhere\""});
-    EXPECT_EQ(reply_to(e, "."), (std::vector<std::string>{"White to move", START_FEN_LINE}));
+    EXPECT_EQ(engine_reply_to(e, "."), (std::vector<std::string>{"White to move", START_FEN_LINE}));
 }
 
 // ---- perft and bench --------------------------------------------------------------------
@@ -592,7 +580,7 @@ TEST(Perft, depth_one_from_start_position) {
         EngineProcess e;
         EngineGuard guard{e};
         ASSERT_TRUE(engine_start_uci(e));
-        std::vector<std::string> seen = reply_to(e, command);
+        std::vector<std::string> seen = engine_reply_to(e, command);
         std::vector<std::string> expected = diagram(START_RANKS, "qkQK");
         expected.push_back("");
         ASSERT_GE(seen.size(), expected.size());
@@ -611,16 +599,16 @@ TEST(Perft, captures_en_passant_and_deeper_counts) {
     EngineProcess e;
     EngineGuard guard{e};
     ASSERT_TRUE(engine_start_uci(e));
-    EXPECT_EQ(perft_totals(reply_to(e, "perft 2")), std::vector<long long>{400});
-    EXPECT_EQ(perft_totals(reply_to(e, "perft 3")), std::vector<long long>{8902});
-    EXPECT_EQ(perft_totals(reply_to(e, "perft 4")), std::vector<long long>{197281});
-    std::vector<std::string> seen = reply_to(e, "position startpos moves e2e4 d7d5 e4e5 f7f5\nperft 1");
+    EXPECT_EQ(perft_totals(engine_reply_to(e, "perft 2")), std::vector<long long>{400});
+    EXPECT_EQ(perft_totals(engine_reply_to(e, "perft 3")), std::vector<long long>{8902});
+    EXPECT_EQ(perft_totals(engine_reply_to(e, "perft 4")), std::vector<long long>{197281});
+    std::vector<std::string> seen = engine_reply_to(e, "position startpos moves e2e4 d7d5 e4e5 f7f5\nperft 1");
     std::vector<std::string> moves = perft_move_lines(seen);
     EXPECT_EQ(moves.size(), 31u);
     EXPECT_NE(std::find(moves.begin(), moves.end(), " Pe5xf6 ep - 1"), moves.end());
     EXPECT_EQ(perft_totals(seen), std::vector<long long>{31});
     // Mate: the diagram and a total of 0, no move lines.
-    seen = reply_to(e, "position startpos moves f2f3 e7e5 g2g4 d8h4\nperft 1");
+    seen = engine_reply_to(e, "position startpos moves f2f3 e7e5 g2g4 d8h4\nperft 1");
     EXPECT_EQ(perft_move_lines(seen).size(), 0u);
     EXPECT_EQ(perft_totals(seen), std::vector<long long>{0});
 }
@@ -632,11 +620,11 @@ TEST(Perft, bench_runs_depths_one_to_six) {
     const std::string position = "position fen 4k3/8/8/8/8/8/4P3/4K3 w - - 0 1";
     std::vector<long long> expected;
     for (int depth = 1; depth <= 6; depth++) {
-        std::vector<long long> total = perft_totals(reply_to(e, position + "\nperft " + std::to_string(depth)));
+        std::vector<long long> total = perft_totals(engine_reply_to(e, position + "\nperft " + std::to_string(depth)));
         ASSERT_EQ(total.size(), 1u);
         expected.push_back(total[0]);
     }
-    std::vector<std::string> seen = reply_to(e, position + "\nbench");
+    std::vector<std::string> seen = engine_reply_to(e, position + "\nbench");
     EXPECT_EQ(perft_totals(seen), expected);
     // Each depth starts with its own diagram.
     int diagrams = 0;

@@ -1,5 +1,7 @@
 #include "engine_process.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -200,4 +202,15 @@ bool engine_start_uci(EngineProcess& e) {
     if (!engine_start(e)) return false;
     engine_send(e, "uci\n");
     return engine_wait_for(e, "uciok");
+}
+
+std::vector<std::string> engine_reply_to(EngineProcess& e, const std::string& command) {
+    engine_send(e, command + "\nisready\n");
+    std::vector<std::string> seen;
+    if (!engine_wait_for(e, "readyok", &seen, 60000)) {
+        ADD_FAILURE() << "no readyok after: " << command.substr(0, 80);
+        return seen;
+    }
+    seen.pop_back();
+    return seen;
 }

@@ -35,6 +35,9 @@ bool engine_read_line(EngineProcess& e, std::string& line, int timeout_ms = 1000
 // Reads lines until one starts with `prefix`; all lines read go to `seen`.
 bool engine_wait_for(EngineProcess& e, const std::string& prefix, std::vector<std::string>* seen = nullptr,
                      int timeout_ms = 20000);
+// Sends `command` then "isready"; returns the lines read in between (without
+// the "readyok"), a test failure when "readyok" does not come.
+std::vector<std::string> engine_reply_to(EngineProcess& e, const std::string& command);
 // Everything the engine writes until it ends (or the timeout passes).
 std::string engine_read_all(EngineProcess& e, int timeout_ms = 20000);
 // Waits for the process to end; false on timeout. Sets exit_status.
