@@ -1,5 +1,6 @@
 #include "board.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -86,11 +87,17 @@ int keyed_ep_square(int ep, int side_to_move) {
     return (pawn_attacks[side_to_move][ep] & board.pieces[make_piece(PAWN, side_to_move)]) ? ep : 0;
 }
 
+// Move counters in a FEN saturate here both ways: read larger values as this
+// and write counters that grew past it as this, so every FEN the engine writes
+// reads back to the same text.
+constexpr int FEN_COUNTER_MAX = 999999999;
+
 // Reads the leading decimal digits at *p, advancing past them.
 static int read_number(const char*& p) {
-    long value = 0;
+    long long value = 0;
     while (isdigit((unsigned char)*p)) {
-        if (value < 100000000) value = value * 10 + (*p - '0');
+        value = value * 10 + (*p - '0');
+        if (value > FEN_COUNTER_MAX) value = FEN_COUNTER_MAX;
         p++;
     }
     return int(value);
@@ -247,8 +254,9 @@ std::string position_to_fen(const PlyRecord* rec) {
         fen += '-';
     }
     int plies = search_info.history_count + (search_info.start_side == BLACK ? 1 : 0);
-    fen += ' ' + std::to_string(search_info.halfmove_clock) + ' ' +
-           std::to_string(search_info.start_fullmove + plies / 2) + ' ';
+    long long fullmove = (long long)search_info.start_fullmove + plies / 2;
+    fen += ' ' + std::to_string(std::min(search_info.halfmove_clock, FEN_COUNTER_MAX)) + ' ' +
+           std::to_string(std::min(fullmove, (long long)FEN_COUNTER_MAX)) + ' ';
     return fen;
 }
 
