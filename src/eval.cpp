@@ -1,85 +1,232 @@
 // Static evaluation, from White's point of view until the final sign.
 //
-// Terms, in this order, each scored for White and mirrored for Black:
-//  1. Material (kings not counted).
-//  2. King placement and shelter: fixed rules for the king on e1, the castled
-//     corners and the pawns in front of it while the enemy queen is on the
-//     board, then the king table (middle game while the enemy has a queen).
-//  3. Pawns (the rules this file chooses):
+// Every term has a middle-game and an end-game weight (eval_weights); the two
+// sums are blended by the game phase. Terms, each scored for White and
+// mirrored for Black (Black's pawn and king terms are computed on the flipped
+// board, so the colours are symmetric by construction):
+//  1. Material and piece-square values.
+//  2. King shelter: fixed rules for the king on e1, the castled corners and
+//     the pawns in front of it while the enemy queen is on the board.
+//  3. Pawns:
 //     - passed pawn (no enemy pawn ahead on its own or a neighbouring file, no
-//       own pawn ahead on its file): pawn_rank_table_2 by rank, or the larger
-//       pawn_rank_table_1 once the enemy has only pawns left; plus
-//       eval_table_9[enemy pieces] scaled by rank (passers grow as pieces
-//       leave); plus pawn_rank_table_5 when nothing stands on its path;
-//       plus pawn_rank_table_3 when an own pawn defends it or stands beside it;
-//       plus pawn_rank_table_4 per step the enemy king is further from the
+//       own pawn ahead on its file): passer by rank, or passer_pawns_only once
+//       the enemy has only pawns left; plus passer_per_rank[enemy pieces]
+//       times the rank; plus passer_free_path when nothing stands on its path;
+//       plus passer_supported when an own pawn defends it or stands beside it;
+//       plus passer_king_lead per step the enemy king is further from the
 //       square ahead than the own king (at most 3 steps either way);
-//     - doubled pawn (another own pawn ahead on its file): -12;
-//     - isolated pawn (no own pawn on a neighbouring file): -10;
-//     - backward pawn (no own pawn on a neighbouring file level with it or
-//       behind, and its stop square attacked by an enemy pawn): -8;
-//     - pawn islands: -eval_offsets_5[islands, at most 4];
-//     - space: eval_table_13[count] for the squares c2-f4 (12 at most) that
-//       hold no own pawn and no enemy pawn attacks.
-//  4-7. Knights, bishops, rooks, queens: piece-square entry, proximity to the
-//     enemy king, and two mobility counts over the mobility area (squares
-//     not held by own pieces and not attacked by enemy pawns): the squares on
-//     ranks ahead of the piece (toward the enemy) index the "_a" table, those
-//     behind it the "_b" table; Black's ahead is downward. Attack terms, only
+//     - doubled pawn (another own pawn ahead on its file), isolated pawn (no
+//       own pawn on a neighbouring file), backward pawn (no own pawn on a
+//       neighbouring file level with it or behind, and its stop square
+//       attacked by an enemy pawn);
+//     - pawn islands (at most 4 counted);
+//     - space: the squares c2-f4 (12 at most) that hold no own pawn and no
+//       enemy pawn attacks.
+//  4. Knights, bishops, rooks, queens: proximity to the enemy king (fixed
+//     tables, the same in both phases) and two mobility counts over the
+//     mobility area (squares not held by own pieces and not attacked by enemy
+//     pawns): the squares on ranks ahead of the piece (toward the enemy) index
+//     the "_a" table, those behind it the "_b" table. Attack terms, only
 //     while the own king is safe (castled squares a1, b1, c1, g1, h1, g2, h2,
-//     h3, mirrored for Black) or the enemy has no queen: 8 per attacked square
-//     next to the enemy king and 4 per attacked square two steps from it.
-//     Bishop pair: 15.
-// Final: +15 for White, then the sign of the side to move.
+//     h3, mirrored for Black) or the enemy has no queen: king_zone_near per
+//     attacked square next to the enemy king and king_zone_far per attacked
+//     square two steps from it. Bishop pair.
+//  5. Tempo to the side to move.
 #include "eval.h"
 
+#include <cstddef>
 #include <cstdlib>
+#include <cstring>
 
 #include "attacks.h"
 
-const int king_table_middle[64] = {
-    -3, -4, -4, -5, -5, -4, -4, -3, -3, -4, -4, -5, -5, -4, -4, -3, -3, -4, -4, -5, -5, -4,
-    -4, -3, -3, -4, -4, -5, -5, -4, -4, -3, -2, -3, -3, -4, -4, -3, -3, -2, -1, -2, -2, -2,
-    -2, -2, -2, -1, 2,  2,  0,  0,  0,  0,  2,  2,  2,  3,  1,  0,  0,  1,  3,  2};
-const int king_table_end[64] = {
-    -5, -4, -3, -2, -2, -3, -4, -5, -3, -2, -1, 0,  0,  -1, -2, -3, -3, -1, 2,  3,  3,  2,
-    -1, -3, -3, -1, 3,  4,  4,  3,  -1, -3, -3, -1, 3,  4,  4,  3,  -1, -3, -3, -1, 2,  3,
-    3,  2,  -1, -3, -3, -3, 0,  0,  0,  0,  -3, -3, -5, -3, -3, -3, -3, -3, -3, -5};
+// ---- Tunable constants ---------------------------------------------------------
+constexpr int PASSER_KING_STEPS = 3;  // king-distance term counts at most this many steps
 
-int piece_square[12][64];
+// ---- Weights (printed by the tuner: tune/tuner) ---------------------------------
+EvalWeights eval_weights = {
+    // material
+    {
+        S(100, 100), S(325, 325), S(325, 325), S(500, 500), S(975, 975),
+    },
+    // piece_square
+    {
+        {  // pawn
+            S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0),
+            S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0),
+            S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0),
+            S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0),
+            S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0),
+            S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0),
+            S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0),
+            S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0),
+        },
+        {  // knight
+            S(-50, -50), S(-40, -40), S(-30, -30), S(-30, -30), S(-30, -30), S(-30, -30), S(-40, -40), S(-50, -50),
+            S(-40, -40), S(-20, -20), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(-20, -20), S(-40, -40),
+            S(-30, -30), S(0, 0), S(10, 10), S(15, 15), S(15, 15), S(10, 10), S(0, 0), S(-30, -30),
+            S(-30, -30), S(5, 5), S(15, 15), S(20, 20), S(20, 20), S(15, 15), S(5, 5), S(-30, -30),
+            S(-30, -30), S(0, 0), S(15, 15), S(20, 20), S(20, 20), S(15, 15), S(0, 0), S(-30, -30),
+            S(-30, -30), S(5, 5), S(10, 10), S(15, 15), S(15, 15), S(10, 10), S(5, 5), S(-30, -30),
+            S(-40, -40), S(-20, -20), S(0, 0), S(5, 5), S(5, 5), S(0, 0), S(-20, -20), S(-40, -40),
+            S(-50, -50), S(-40, -40), S(-30, -30), S(-30, -30), S(-30, -30), S(-30, -30), S(-40, -40), S(-50, -50),
+        },
+        {  // bishop
+            S(-20, -20), S(-10, -10), S(-10, -10), S(-10, -10), S(-10, -10), S(-10, -10), S(-10, -10), S(-20, -20),
+            S(-10, -10), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(-10, -10),
+            S(-10, -10), S(0, 0), S(5, 5), S(10, 10), S(10, 10), S(5, 5), S(0, 0), S(-10, -10),
+            S(-10, -10), S(5, 5), S(5, 5), S(10, 10), S(10, 10), S(5, 5), S(5, 5), S(-10, -10),
+            S(-10, -10), S(0, 0), S(10, 10), S(10, 10), S(10, 10), S(10, 10), S(0, 0), S(-10, -10),
+            S(-10, -10), S(10, 10), S(10, 10), S(10, 10), S(10, 10), S(10, 10), S(10, 10), S(-10, -10),
+            S(-10, -10), S(5, 5), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(5, 5), S(-10, -10),
+            S(-20, -20), S(-10, -10), S(-10, -10), S(-10, -10), S(-10, -10), S(-10, -10), S(-10, -10), S(-20, -20),
+        },
+        {  // rook
+            S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0),
+            S(5, 5), S(10, 10), S(10, 10), S(10, 10), S(10, 10), S(10, 10), S(10, 10), S(5, 5),
+            S(-5, -5), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(-5, -5),
+            S(-5, -5), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(-5, -5),
+            S(-5, -5), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(-5, -5),
+            S(-5, -5), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(-5, -5),
+            S(-5, -5), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(-5, -5),
+            S(0, 0), S(0, 0), S(0, 0), S(5, 5), S(5, 5), S(0, 0), S(0, 0), S(0, 0),
+        },
+        {  // queen
+            S(-20, -20), S(-10, -10), S(-10, -10), S(-5, -5), S(-5, -5), S(-10, -10), S(-10, -10), S(-20, -20),
+            S(-10, -10), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(-10, -10),
+            S(-10, -10), S(0, 0), S(5, 5), S(5, 5), S(5, 5), S(5, 5), S(0, 0), S(-10, -10),
+            S(-5, -5), S(0, 0), S(5, 5), S(5, 5), S(5, 5), S(5, 5), S(0, 0), S(-5, -5),
+            S(0, 0), S(0, 0), S(5, 5), S(5, 5), S(5, 5), S(5, 5), S(0, 0), S(-5, -5),
+            S(-10, -10), S(5, 5), S(5, 5), S(5, 5), S(5, 5), S(5, 5), S(0, 0), S(-10, -10),
+            S(-10, -10), S(0, 0), S(5, 5), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(-10, -10),
+            S(-20, -20), S(-10, -10), S(-10, -10), S(-5, -5), S(-5, -5), S(-10, -10), S(-10, -10), S(-20, -20),
+        },
+        {  // king
+            S(-3, -5), S(-4, -4), S(-4, -3), S(-5, -2), S(-5, -2), S(-4, -3), S(-4, -4), S(-3, -5),
+            S(-3, -3), S(-4, -2), S(-4, -1), S(-5, 0), S(-5, 0), S(-4, -1), S(-4, -2), S(-3, -3),
+            S(-3, -3), S(-4, -1), S(-4, 2), S(-5, 3), S(-5, 3), S(-4, 2), S(-4, -1), S(-3, -3),
+            S(-3, -3), S(-4, -1), S(-4, 3), S(-5, 4), S(-5, 4), S(-4, 3), S(-4, -1), S(-3, -3),
+            S(-2, -3), S(-3, -1), S(-3, 3), S(-4, 4), S(-4, 4), S(-3, 3), S(-3, -1), S(-2, -3),
+            S(-1, -3), S(-2, -1), S(-2, 2), S(-2, 3), S(-2, 3), S(-2, 2), S(-2, -1), S(-1, -3),
+            S(2, -3), S(2, -3), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(2, -3), S(2, -3),
+            S(2, -5), S(3, -3), S(1, -3), S(0, -3), S(0, -3), S(1, -3), S(3, -3), S(2, -5),
+        },
+    },
+    // knight_mobility_a
+    {
+        S(-3, -3), S(-2, -2), S(0, 0), S(1, 1), S(2, 2),
+    },
+    // knight_mobility_b
+    {
+        S(-4, -4), S(-2, -2), S(-1, -1), S(0, 0), S(1, 1),
+    },
+    // bishop_mobility_a
+    {
+        S(-7, -7), S(-1, -1), S(-1, -1), S(-1, -1), S(0, 0), S(0, 0), S(1, 1), S(2, 2),
+        S(2, 2), S(3, 3), S(3, 3), S(4, 4), S(4, 4), S(5, 5), S(5, 5),
+    },
+    // bishop_mobility_b
+    {
+        S(-7, -7), S(-1, -1), S(-1, -1), S(-1, -1), S(0, 0), S(1, 1), S(2, 2), S(3, 3),
+        S(4, 4), S(5, 5), S(6, 6), S(7, 7), S(8, 8), S(9, 9), S(10, 10),
+    },
+    // rook_mobility_a
+    {
+        S(-5, -5), S(-1, -1), S(-1, -1), S(0, 0), S(1, 1), S(1, 1), S(2, 2), S(2, 2),
+        S(3, 3), S(3, 3), S(4, 4), S(4, 4), S(5, 5), S(5, 5), S(6, 6),
+    },
+    // rook_mobility_b
+    {
+        S(-3, -3), S(-1, -1), S(-1, -1), S(0, 0), S(0, 0), S(1, 1), S(2, 2), S(2, 2),
+        S(2, 2), S(3, 3), S(3, 3), S(3, 3), S(4, 4), S(4, 4), S(4, 4),
+    },
+    // queen_mobility_a
+    {
+        S(-2, -2), S(-1, -1), S(0, 0), S(0, 0), S(0, 0), S(1, 1), S(1, 1), S(1, 1),
+        S(2, 2), S(2, 2), S(2, 2), S(3, 3), S(3, 3), S(3, 3), S(3, 3),
+    },
+    // queen_mobility_b
+    {
+        S(-1, -1), S(-1, -1), S(-1, -1), S(0, 0), S(0, 0), S(1, 1), S(1, 1), S(1, 1),
+        S(2, 2), S(2, 2), S(2, 2), S(2, 2), S(3, 3), S(3, 3), S(3, 3),
+    },
+    // passer
+    {
+        S(0, 0), S(0, 0), S(12, 12), S(22, 22), S(35, 35), S(48, 48), S(60, 60), S(200, 200),
+    },
+    // passer_pawns_only
+    {
+        S(0, 0), S(0, 0), S(13, 13), S(22, 22), S(37, 37), S(50, 50), S(75, 75), S(300, 300),
+    },
+    // passer_per_rank
+    {
+        S(8, 8), S(8, 8), S(8, 8), S(6, 6), S(5, 5), S(3, 3), S(4, 4), S(2, 2), S(3, 3),
+    },
+    // passer_free_path
+    {
+        S(0, 0), S(0, 0), S(1, 1), S(6, 6), S(16, 16), S(36, 36), S(76, 76), S(0, 0),
+    },
+    // passer_supported
+    {
+        S(0, 0), S(0, 0), S(1, 1), S(2, 2), S(5, 5), S(8, 8), S(12, 12), S(0, 0),
+    },
+    // passer_king_lead
+    {
+        S(0, 0), S(0, 0), S(1, 1), S(3, 3), S(7, 7), S(10, 10), S(16, 16), S(0, 0),
+    },
+    // doubled_pawn
+    S(-12, -12),
+    // isolated_pawn
+    S(-10, -10),
+    // backward_pawn
+    S(-8, -8),
+    // pawn_islands
+    {
+        S(9, 9), S(-1, -1), S(-10, -10), S(-15, -15), S(-17, -17),
+    },
+    // space
+    {
+        S(-6, -6), S(-5, -5), S(-3, -3), S(0, 0), S(1, 1), S(2, 2), S(3, 3), S(5, 5), S(6, 6), S(7, 7), S(8, 8), S(9, 9), S(10, 10),
+    },
+    // shelter
+    {
+        S(-10, -10), S(-3, -3), S(-15, -15), S(-3, -3), S(-10, -10),
+        S(-10, -10), S(-30, -30), S(-45, -45), S(-22, -22), S(-33, -33),
+        S(-30, -30), S(-45, -45), S(-10, -10), S(-10, -10), S(-10, -10),
+    },
+    // king_zone_near
+    S(8, 8),
+    // king_zone_far
+    S(4, 4),
+    // bishop_pair
+    S(15, 15),
+    // tempo
+    S(15, 15),
+};
 
-// From White's point of view, entry 0 = a8 ... entry 63 = h1.
-static const int pawn_table[64] = {
-    0,  0,  0,   0,   0,   0,   0,  0,  50, 50, 50,  50, 50, 50,  50, 50, 10, 10, 20, 30, 30, 20,
-    10, 10, 5,   5,   10,  25,  25, 10, 5,  5,  0,   0,  0,  20,  20, 0,  0,  0,  5,  -5, -10, 0,
-    0,  -10, -5, 5,   5,   10,  10, -20, -20, 10, 10, 5, 0,  0,  0,  0,  0,  0,  0,  0};
-static const int knight_table[64] = {
-    -50, -40, -30, -30, -30, -30, -40, -50, -40, -20, 0,   0,   0,   0,   -20, -40,
-    -30, 0,   10,  15,  15,  10,  0,   -30, -30, 5,   15,  20,  20,  15,  5,   -30,
-    -30, 0,   15,  20,  20,  15,  0,   -30, -30, 5,   10,  15,  15,  10,  5,   -30,
-    -40, -20, 0,   5,   5,   0,   -20, -40, -50, -40, -30, -30, -30, -30, -40, -50};
-static const int bishop_table_values[64] = {
-    -20, -10, -10, -10, -10, -10, -10, -20, -10, 0,   0,   0,   0,   0,   0,   -10,
-    -10, 0,   5,   10,  10,  5,   0,   -10, -10, 5,   5,   10,  10,  5,   5,   -10,
-    -10, 0,   10,  10,  10,  10,  0,   -10, -10, 10,  10,  10,  10,  10,  10,  -10,
-    -10, 5,   0,   0,   0,   0,   5,   -10, -20, -10, -10, -10, -10, -10, -10, -20};
-static const int rook_table_values[64] = {
-    0,  0,  0, 0, 0, 0, 0, 0,  5,  10, 10, 10, 10, 10, 10, 5,  -5, 0, 0, 0, 0, 0,
-    0,  -5, -5, 0, 0, 0, 0, 0, 0,  -5, -5, 0,  0,  0,  0,  0,  0,  -5, -5, 0, 0, 0,
-    0,  0,  0, -5, -5, 0, 0, 0, 0, 0,  0,  -5, 0,  0,  0,  5,  5,  0,  0,  0};
-static const int queen_table_values[64] = {
-    -20, -10, -10, -5, -5, -10, -10, -20, -10, 0,   0,   0,  0,  0,   0,   -10,
-    -10, 0,   5,   5,  5,  5,   0,   -10, -5,  0,   5,   5,  5,  5,   0,   -5,
-    0,   0,   5,   5,  5,  5,   0,   -5,  -10, 5,   5,   5,  5,  5,   0,   -10,
-    -10, 0,   5,   0,  0,  0,   0,   -10, -20, -10, -10, -5, -5, -10, -10, -20};
+const WeightGroup weight_groups[] = {
+#define GROUP(member, row) {#member, int(offsetof(EvalWeights, member) / sizeof(Score)), \
+                            int(sizeof(EvalWeights::member) / sizeof(Score)), row}
+    GROUP(material, 5),          GROUP(piece_square, 8),      GROUP(knight_mobility_a, 8),
+    GROUP(knight_mobility_b, 8), GROUP(bishop_mobility_a, 8), GROUP(bishop_mobility_b, 8),
+    GROUP(rook_mobility_a, 8),   GROUP(rook_mobility_b, 8),   GROUP(queen_mobility_a, 8),
+    GROUP(queen_mobility_b, 8),  GROUP(passer, 8),            GROUP(passer_pawns_only, 8),
+    GROUP(passer_per_rank, 9),   GROUP(passer_free_path, 8),  GROUP(passer_supported, 8),
+    GROUP(passer_king_lead, 8),  GROUP(doubled_pawn, 1),      GROUP(isolated_pawn, 1),
+    GROUP(backward_pawn, 1),     GROUP(pawn_islands, 5),      GROUP(space, 13),
+    GROUP(shelter, 5),           GROUP(king_zone_near, 1),    GROUP(king_zone_far, 1),
+    GROUP(bishop_pair, 1),       GROUP(tempo, 1),
+#undef GROUP
+};
+const int weight_group_count = int(sizeof weight_groups / sizeof weight_groups[0]);
+
+Score piece_square[12][64];
 
 void init_piece_square_tables() {
-    const int* tables[6] = {pawn_table, knight_table, bishop_table_values,
-                            rook_table_values, queen_table_values, king_table_middle};
     for (int kind = PAWN; kind <= KING; kind++)
         for (int s = 0; s < 64; s++) {
-            piece_square[make_piece(kind, WHITE)][s] = tables[kind][s ^ 56];
-            piece_square[make_piece(kind, BLACK)][s] = tables[kind][s];
+            piece_square[make_piece(kind, WHITE)][s] = eval_weights.piece_square[kind][s ^ 56];
+            piece_square[make_piece(kind, BLACK)][s] = eval_weights.piece_square[kind][s];
         }
 }
 
@@ -87,33 +234,6 @@ int knight_proximity[64][64];
 int bishop_proximity[64][64];
 int rook_proximity[64][64];
 int queen_proximity[64][64];
-
-const int knight_mobility_a[5] = {-3, -2, 0, 1, 2};
-const int knight_mobility_b[5] = {-4, -2, -1, 0, 1};
-const int bishop_mobility_a[15] = {-7, -1, -1, -1, 0, 0, 1, 2, 2, 3, 3, 4, 4, 5, 5};
-const int bishop_mobility_b[15] = {-7, -1, -1, -1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-const int rook_mobility_a[15] = {-5, -1, -1, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6};
-const int rook_mobility_b[15] = {-3, -1, -1, 0, 0, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4};
-const int queen_mobility_a[15] = {-2, -1, 0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 3};
-const int queen_mobility_b[15] = {-1, -1, -1, 0, 0, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3};
-const int pawn_rank_table_1[8] = {0, 0, 13, 22, 37, 50, 75, 300};
-const int pawn_rank_table_2[8] = {0, 0, 12, 22, 35, 48, 60, 200};
-const int pawn_rank_table_3[8] = {0, 0, 1, 2, 5, 8, 12, 0};
-const int pawn_rank_table_4[8] = {0, 0, 1, 3, 7, 10, 16, 0};
-const int pawn_rank_table_5[8] = {0, 0, 1, 6, 16, 36, 76, 0};
-const int eval_table_13[13] = {-6, -5, -3, 0, 1, 2, 3, 5, 6, 7, 8, 9, 10};
-const int eval_table_9[9] = {47, 47, 47, 33, 29, 20, 25, 11, 19};
-const int eval_offsets_5[5] = {-9, 1, 10, 15, 17};
-
-// ---- Tunable weights ---------------------------------------------------------
-constexpr int DOUBLED_PAWN = 12;
-constexpr int ISOLATED_PAWN = 10;
-constexpr int BACKWARD_PAWN = 8;
-constexpr int PASSER_KING_STEPS = 3;     // king-distance term counts at most this many steps
-constexpr int KING_ZONE_NEAR = 8;        // per attacked square next to the enemy king
-constexpr int KING_ZONE_FAR = 4;         // per attacked square two steps away
-constexpr int BISHOP_PAIR = 15;
-constexpr int WHITE_TEMPO = 15;
 
 // ---- Masks, White's orientation (Black's terms flip the board) ----------------
 static U64 file_mask[8];
@@ -202,97 +322,114 @@ void build_proximity_tables() {
 
 static inline U64 flip(U64 b) { return __builtin_bswap64(b); }
 
+// Adds count times a weight for one side (from that side's view); a traced
+// evaluation also counts the weight.
+template <bool Trace>
+static inline void add(Score& s, const Score& weight, int side, EvalTrace* trace, int count = 1) {
+    s += count * weight;
+    if constexpr (Trace) trace->coefficient[&weight - weights_array()][side] += int16_t(count);
+}
+
 // White's rules; Black's are scored on the flipped board. Positive is good
 // for the king's owner.
-static int king_shelter(int k, U64 pawns, U64 occ, bool enemy_queen, bool has_short, bool has_long) {
+template <bool Trace>
+static Score king_shelter(int side, int k, U64 pawns, U64 occ, bool enemy_queen, bool has_short, bool has_long,
+                          EvalTrace* trace) {
+    const Score* w = eval_weights.shelter;
     auto pawn_on = [pawns](int sq) { return (pawns & bit(sq)) != 0; };
-    int s = 0;
+    Score s = 0;
+    auto rule = [&](int r, int count = 1) { add<Trace>(s, w[r], side, trace, count); };
     if (k == E1) {
-        if (!pawn_on(F2)) s -= 10;
-        s -= 3 * popcount(occ & (bit(B1) | bit(C1) | bit(D1) | bit(F1) | bit(G1)));
-        if (enemy_queen) s -= 15;
+        if (!pawn_on(F2)) rule(SHELTER_E1_NO_F2_PAWN);
+        rule(SHELTER_E1_BACK_RANK, popcount(occ & (bit(B1) | bit(C1) | bit(D1) | bit(F1) | bit(G1))));
+        if (enemy_queen) rule(SHELTER_E1_ENEMY_QUEEN);
     }
-    if ((k == A1 || k == B1 || k == C1) && (pawn_on(A2) || pawn_on(B2))) s -= 3;
-    if ((k == G1 || k == H1) && (pawn_on(G2) || pawn_on(H2))) s -= 3;
+    if ((k == A1 || k == B1 || k == C1) && (pawn_on(A2) || pawn_on(B2))) rule(SHELTER_CORNER_PAWN);
+    if ((k == G1 || k == H1) && (pawn_on(G2) || pawn_on(H2))) rule(SHELTER_CORNER_PAWN);
     if (enemy_queen) {
         if (!(bit(k) & SAFE_KING_SQUARES)) {
-            if (!has_short) s -= 10;
-            if (!has_long) s -= 10;
+            if (!has_short) rule(SHELTER_NO_SHORT_RIGHT);
+            if (!has_long) rule(SHELTER_NO_LONG_RIGHT);
         }
-        if (file_of(k) >= 3) {
-            s += pawn_on(G2) ? 0 : pawn_on(G3) ? -30 : -45;
-            s += pawn_on(H2) ? 0 : pawn_on(H3) ? -22 : -33;
-            s += pawn_on(F2) ? 0 : pawn_on(F3) ? -30 : -45;
-            if (!(pawns & file_mask[5]) && k != H1) s -= 10;
-            if (!(pawns & file_mask[6])) s -= 10;
-            if (!(pawns & file_mask[7]) && k == H1) s -= 10;
-        } else {
-            s += pawn_on(B2) ? 0 : pawn_on(B3) ? -30 : -45;
-            s += pawn_on(A2) ? 0 : pawn_on(A3) ? -22 : -33;
-            s += pawn_on(C2) ? 0 : pawn_on(C3) ? -30 : -45;
-            if (!(pawns & file_mask[2]) && k != A1) s -= 10;
-            if (!(pawns & file_mask[1])) s -= 10;
-            if (!(pawns & file_mask[0]) && k == A1) s -= 10;
-        }
+        // The three files in front of the castled corner on the king's wing.
+        bool short_wing = file_of(k) >= 3;
+        int bishop_file = short_wing ? 5 : 2, knight_file = short_wing ? 6 : 1, rook_file = short_wing ? 7 : 0;
+        int rook_corner = short_wing ? H1 : A1;
+        auto pawn_rule = [&](int file, int pushed, int gone) {
+            if (pawn_on(A2 + file)) return;
+            rule(pawn_on(A3 + file) ? pushed : gone);
+        };
+        pawn_rule(knight_file, SHELTER_KNIGHT_PAWN_PUSHED, SHELTER_KNIGHT_PAWN_GONE);
+        pawn_rule(rook_file, SHELTER_ROOK_PAWN_PUSHED, SHELTER_ROOK_PAWN_GONE);
+        pawn_rule(bishop_file, SHELTER_BISHOP_PAWN_PUSHED, SHELTER_BISHOP_PAWN_GONE);
+        if (!(pawns & file_mask[bishop_file]) && k != rook_corner) rule(SHELTER_OPEN_BISHOP_FILE);
+        if (!(pawns & file_mask[knight_file])) rule(SHELTER_OPEN_KNIGHT_FILE);
+        if (!(pawns & file_mask[rook_file]) && k == rook_corner) rule(SHELTER_OPEN_ROOK_FILE);
     }
-    s += (enemy_queen ? king_table_middle : king_table_end)[k ^ 56];
     return s;
 }
 
 // Pawn structure in White's orientation: own pawns move up.
-static int pawn_structure(U64 own, U64 enemy, U64 occ, int own_king, int enemy_king, int enemy_pieces) {
+template <bool Trace>
+static Score pawn_structure(int side, U64 own, U64 enemy, U64 occ, int own_king, int enemy_king, int enemy_pieces,
+                            EvalTrace* trace) {
+    const EvalWeights& w = eval_weights;
     U64 enemy_attacks = ((enemy & NOT_FILE_A) >> 9) | ((enemy & NOT_FILE_H) >> 7);
     U64 own_attacks = ((own & NOT_FILE_A) << 7) | ((own & NOT_FILE_H) << 9);
-    int s = 0;
+    Score s = 0;
     for (U64 b = own; b;) {
         int sq = pop_lowest(b);
         int f = file_of(sq), r = rank_of(sq);
-        if (own & file_front[sq]) s -= DOUBLED_PAWN;
-        if (!(own & adjacent_files[f])) s -= ISOLATED_PAWN;
-        else if (!(own & level_or_behind[sq]) && r < 7 && (enemy_attacks & bit(sq + 8))) s -= BACKWARD_PAWN;
+        add<Trace>(s, w.piece_square[PAWN][sq ^ 56], side, trace);
+        if (own & file_front[sq]) add<Trace>(s, w.doubled_pawn, side, trace);
+        if (!(own & adjacent_files[f])) add<Trace>(s, w.isolated_pawn, side, trace);
+        else if (!(own & level_or_behind[sq]) && r < 7 && (enemy_attacks & bit(sq + 8)))
+            add<Trace>(s, w.backward_pawn, side, trace);
         if ((enemy & passed_span[sq]) || (own & file_front[sq]) || r >= 7) continue;
-        int bonus = enemy_pieces ? pawn_rank_table_2[r] : pawn_rank_table_1[r];
-        bonus += eval_table_9[enemy_pieces < 8 ? enemy_pieces : 8] * r / 6;
-        if (!(occ & file_front[sq])) bonus += pawn_rank_table_5[r];
+        add<Trace>(s, enemy_pieces ? w.passer[r] : w.passer_pawns_only[r], side, trace);
+        add<Trace>(s, w.passer_per_rank[enemy_pieces < 8 ? enemy_pieces : 8], side, trace, r);
+        if (!(occ & file_front[sq])) add<Trace>(s, w.passer_free_path[r], side, trace);
         U64 beside = adjacent_files[f] & (0xFFULL << (8 * r));
-        if ((own_attacks & bit(sq)) || (own & beside)) bonus += pawn_rank_table_3[r];
+        if ((own_attacks & bit(sq)) || (own & beside)) add<Trace>(s, w.passer_supported[r], side, trace);
         int lead = distance(enemy_king, sq + 8) - distance(own_king, sq + 8);
         if (lead > PASSER_KING_STEPS) lead = PASSER_KING_STEPS;
         if (lead < -PASSER_KING_STEPS) lead = -PASSER_KING_STEPS;
-        bonus += pawn_rank_table_4[r] * lead;
-        s += bonus;
+        if (lead) add<Trace>(s, w.passer_king_lead[r], side, trace, lead);
     }
     if (own) {
         int files = 0;
         for (int f = 0; f < 8; f++)
             if (own & file_mask[f]) files |= 1 << f;
         int islands = popcount(U64(files & ~(files << 1)));
-        s -= eval_offsets_5[islands < 4 ? islands : 4];
+        add<Trace>(s, w.pawn_islands[islands < 4 ? islands : 4], side, trace);
     }
-    s += eval_table_13[popcount(SPACE_AREA & ~own & ~enemy_attacks)];
+    add<Trace>(s, w.space[popcount(SPACE_AREA & ~own & ~enemy_attacks)], side, trace);
     return s;
 }
 
 struct PieceTables {
     const int (*proximity)[64];
-    const int* mobility_a;
-    const int* mobility_b;
+    const Score* mobility_a;
+    const Score* mobility_b;
     int max_index;
 };
 
-// Pieces of one kind and colour, from the owner's view.
-static int piece_terms(int kind, int side, U64 occ, U64 area, int enemy_king, bool attack_terms) {
+// Pieces of one kind and colour, from the owner's view; the proximity terms
+// go to *fixed.
+template <bool Trace>
+static Score piece_terms(int kind, int side, U64 occ, U64 area, int enemy_king, bool attack_terms, int* fixed,
+                         EvalTrace* trace) {
+    const EvalWeights& w = eval_weights;
     static const PieceTables tables[5] = {
         {nullptr, nullptr, nullptr, 0},
-        {knight_proximity, knight_mobility_a, knight_mobility_b, 4},
-        {bishop_proximity, bishop_mobility_a, bishop_mobility_b, 14},
-        {rook_proximity, rook_mobility_a, rook_mobility_b, 14},
-        {queen_proximity, queen_mobility_a, queen_mobility_b, 14},
+        {knight_proximity, w.knight_mobility_a, w.knight_mobility_b, 4},
+        {bishop_proximity, w.bishop_mobility_a, w.bishop_mobility_b, 14},
+        {rook_proximity, w.rook_mobility_a, w.rook_mobility_b, 14},
+        {queen_proximity, w.queen_mobility_a, w.queen_mobility_b, 14},
     };
     const PieceTables& t = tables[kind];
-    int code = make_piece(kind, side);
-    int s = 0;
-    for (U64 b = board.pieces[code]; b;) {
+    Score s = 0;
+    for (U64 b = board.pieces[make_piece(kind, side)]; b;) {
         int sq = pop_lowest(b);
         U64 att = kind == KNIGHT ? knight_attacks[sq]
                   : kind == BISHOP ? bishop_attacks(sq, occ)
@@ -303,36 +440,50 @@ static int piece_terms(int kind, int side, U64 occ, U64 area, int enemy_king, bo
         U64 ahead = side == WHITE ? ranks_above[r] : ranks_below[r];
         U64 behind = side == WHITE ? ranks_below[r] : ranks_above[r];
         int fwd = popcount(mobile & ahead), back = popcount(mobile & behind);
-        s += piece_square[code][sq] + t.proximity[enemy_king][sq];
-        s += t.mobility_a[fwd < t.max_index ? fwd : t.max_index] + t.mobility_b[back < t.max_index ? back : t.max_index];
-        if (attack_terms)
-            s += KING_ZONE_NEAR * popcount(att & king_attacks[enemy_king]) +
-                 KING_ZONE_FAR * popcount(att & king_ring_far[enemy_king]);
+        add<Trace>(s, w.piece_square[kind][side == WHITE ? sq ^ 56 : sq], side, trace);
+        *fixed += t.proximity[enemy_king][sq];
+        add<Trace>(s, t.mobility_a[fwd < t.max_index ? fwd : t.max_index], side, trace);
+        add<Trace>(s, t.mobility_b[back < t.max_index ? back : t.max_index], side, trace);
+        if (attack_terms) {
+            add<Trace>(s, w.king_zone_near, side, trace, popcount(att & king_attacks[enemy_king]));
+            add<Trace>(s, w.king_zone_far, side, trace, popcount(att & king_ring_far[enemy_king]));
+        }
     }
     return s;
 }
 
-int evaluate(const PlyRecord* rec) {
+template <bool Trace>
+static int evaluate_terms(const PlyRecord* rec, EvalTrace* trace) {
+    const EvalWeights& w = eval_weights;
     const U64* p = board.pieces;
     U64 occ = board.occupancy[0] | board.occupancy[1];
     int wk = lowest_square(p[W_KING]), bk = lowest_square(p[B_KING]);
     bool white_queen = p[W_QUEEN] != 0, black_queen = p[B_QUEEN] != 0;
+    Score white = 0, black = 0;
+    int white_fixed = 0, black_fixed = 0;
 
-    // 1. Material.
-    int S = board.material[WHITE] - board.material[BLACK];
+    // 1. Material; the kings' piece-square values.
+    for (int kind = PAWN; kind <= QUEEN; kind++) {
+        add<Trace>(white, w.material[kind], WHITE, trace, popcount(p[make_piece(kind, WHITE)]));
+        add<Trace>(black, w.material[kind], BLACK, trace, popcount(p[make_piece(kind, BLACK)]));
+    }
+    add<Trace>(white, w.piece_square[KING][wk ^ 56], WHITE, trace);
+    add<Trace>(black, w.piece_square[KING][bk], BLACK, trace);
 
-    // 2. King placement and shelter.
-    S += king_shelter(wk, p[W_PAWN], occ, black_queen, rec->castling & WHITE_SHORT, rec->castling & WHITE_LONG);
-    S -= king_shelter(bk ^ 56, flip(p[B_PAWN]), flip(occ), white_queen, rec->castling & BLACK_SHORT,
-                      rec->castling & BLACK_LONG);
+    // 2. King shelter.
+    white += king_shelter<Trace>(WHITE, wk, p[W_PAWN], occ, black_queen, rec->castling & WHITE_SHORT,
+                                 rec->castling & WHITE_LONG, trace);
+    black += king_shelter<Trace>(BLACK, bk ^ 56, flip(p[B_PAWN]), flip(occ), white_queen, rec->castling & BLACK_SHORT,
+                                 rec->castling & BLACK_LONG, trace);
 
     // 3. Pawns.
     int white_pieces = popcount(board.occupancy[WHITE] & ~p[W_PAWN] & ~p[W_KING]);
     int black_pieces = popcount(board.occupancy[BLACK] & ~p[B_PAWN] & ~p[B_KING]);
-    S += pawn_structure(p[W_PAWN], p[B_PAWN], occ, wk, bk, black_pieces);
-    S -= pawn_structure(flip(p[B_PAWN]), flip(p[W_PAWN]), flip(occ), bk ^ 56, wk ^ 56, white_pieces);
+    white += pawn_structure<Trace>(WHITE, p[W_PAWN], p[B_PAWN], occ, wk, bk, black_pieces, trace);
+    black += pawn_structure<Trace>(BLACK, flip(p[B_PAWN]), flip(p[W_PAWN]), flip(occ), bk ^ 56, wk ^ 56,
+                                   white_pieces, trace);
 
-    // 4-7. Pieces.
+    // 4. Pieces.
     U64 black_pawn_attacks = ((p[B_PAWN] & NOT_FILE_A) >> 9) | ((p[B_PAWN] & NOT_FILE_H) >> 7);
     U64 white_pawn_attacks = ((p[W_PAWN] & NOT_FILE_A) << 7) | ((p[W_PAWN] & NOT_FILE_H) << 9);
     U64 white_area = ~board.occupancy[WHITE] & ~black_pawn_attacks;
@@ -340,14 +491,31 @@ int evaluate(const PlyRecord* rec) {
     bool white_attacks = !black_queen || (bit(wk) & SAFE_KING_SQUARES);
     bool black_attacks = !white_queen || (bit(bk ^ 56) & SAFE_KING_SQUARES);
     for (int kind = KNIGHT; kind <= QUEEN; kind++) {
-        S += piece_terms(kind, WHITE, occ, white_area, bk, white_attacks);
-        S -= piece_terms(kind, BLACK, occ, black_area, wk, black_attacks);
-        if (kind == BISHOP) {
-            if (popcount(p[W_BISHOP]) >= 2) S += BISHOP_PAIR;
-            if (popcount(p[B_BISHOP]) >= 2) S -= BISHOP_PAIR;
-        }
+        white += piece_terms<Trace>(kind, WHITE, occ, white_area, bk, white_attacks, &white_fixed, trace);
+        black += piece_terms<Trace>(kind, BLACK, occ, black_area, wk, black_attacks, &black_fixed, trace);
     }
+    if (popcount(p[W_BISHOP]) >= 2) add<Trace>(white, w.bishop_pair, WHITE, trace);
+    if (popcount(p[B_BISHOP]) >= 2) add<Trace>(black, w.bishop_pair, BLACK, trace);
 
-    int R = S + WHITE_TEMPO;
-    return board.side == WHITE ? R : -R;
+    // 5. Tempo.
+    if (board.side == WHITE) add<Trace>(white, w.tempo, WHITE, trace);
+    else add<Trace>(black, w.tempo, BLACK, trace);
+
+    // Blend the phases; truncation toward zero keeps the colours symmetric.
+    Score total = white - black;
+    int phase = game_phase();
+    int fixed = white_fixed - black_fixed;
+    int score = (mg_value(total) * phase + eg_value(total) * (PHASE_MAX - phase)) / PHASE_MAX + fixed;
+    if constexpr (Trace) {
+        trace->fixed = fixed;
+        trace->phase = phase;
+    }
+    return board.side == WHITE ? score : -score;
+}
+
+int evaluate(const PlyRecord* rec) { return evaluate_terms<false>(rec, nullptr); }
+
+int evaluate_traced(const PlyRecord* rec, EvalTrace* trace) {
+    memset(trace, 0, sizeof *trace);
+    return evaluate_terms<true>(rec, trace);
 }

@@ -1,29 +1,96 @@
-// Static evaluation and its tables.
+// Static evaluation: a tapered sum of weighted terms, and the tables it reads.
 #pragma once
 
+#include <cstdint>
+
+#include "attacks.h"
 #include "board.h"
 
-// Piece-square values by piece code and square (the king's are its middle-game table).
-extern int piece_square[12][64];
-void init_piece_square_tables();
+// A middle-game and an end-game value packed in one int (end game in the upper
+// half), so that sums and integer multiples add both halves at once.
+using Score = int;
+constexpr Score S(int mg, int eg) { return int(unsigned(eg) << 16) + mg; }
+constexpr int mg_value(Score s) { return int16_t(uint16_t(unsigned(s))); }
+constexpr int eg_value(Score s) { return int16_t(uint16_t(unsigned(s + 0x8000) >> 16)); }
 
-extern const int king_table_middle[64];
-extern const int king_table_end[64];
+// Game phase from the material on the board: minor 1, rook 2, queen 4, at
+// most PHASE_MAX (the opening); 0 is a pawn ending.
+constexpr int PHASE_MAX = 24;
+
+// The king-shelter rules, each one weight.
+enum ShelterRule : int {
+    SHELTER_E1_NO_F2_PAWN,      // king on e1 without a pawn on f2
+    SHELTER_E1_BACK_RANK,       // king on e1: per piece on b1, c1, d1, f1, g1
+    SHELTER_E1_ENEMY_QUEEN,     // king on e1 facing a queen
+    SHELTER_CORNER_PAWN,        // castled king beside an own a/b (g/h) pawn on the second rank
+    SHELTER_NO_SHORT_RIGHT,     // uncastled king that gave up the short right
+    SHELTER_NO_LONG_RIGHT,      // ... the long right
+    SHELTER_KNIGHT_PAWN_PUSHED, // g (b) pawn one step up
+    SHELTER_KNIGHT_PAWN_GONE,   // g (b) pawn further up or gone
+    SHELTER_ROOK_PAWN_PUSHED,   // h (a) pawn
+    SHELTER_ROOK_PAWN_GONE,
+    SHELTER_BISHOP_PAWN_PUSHED, // f (c) pawn
+    SHELTER_BISHOP_PAWN_GONE,
+    SHELTER_OPEN_BISHOP_FILE,   // no own pawn on the f (c) file
+    SHELTER_OPEN_KNIGHT_FILE,
+    SHELTER_OPEN_ROOK_FILE,
+    SHELTER_RULES
+};
+
+// Every weight of the evaluation. The record is a plain array of Scores in
+// disguise, so that the tuner can address weight i as weights_array()[i].
+struct EvalWeights {
+    Score material[5];                  // pawn, knight, bishop, rook, queen
+    Score piece_square[6][64];          // by kind, White's view, entry 0 = a8 ... 63 = h1
+    Score knight_mobility_a[5], knight_mobility_b[5];  // squares ahead of / behind the piece
+    Score bishop_mobility_a[15], bishop_mobility_b[15];
+    Score rook_mobility_a[15], rook_mobility_b[15];
+    Score queen_mobility_a[15], queen_mobility_b[15];
+    Score passer[8];                    // passed pawn by rank
+    Score passer_pawns_only[8];         // ... once the enemy has only pawns
+    Score passer_per_rank[9];           // times the rank, by the enemy's piece count
+    Score passer_free_path[8];          // nothing on the squares ahead
+    Score passer_supported[8];          // defended by or beside an own pawn
+    Score passer_king_lead[8];          // per step the own king is nearer the stop square
+    Score doubled_pawn, isolated_pawn, backward_pawn;
+    Score pawn_islands[5];              // by the number of islands, at most 4
+    Score space[13];                    // safe squares in c2-f4
+    Score shelter[SHELTER_RULES];
+    Score king_zone_near, king_zone_far;  // per attacked square next to / two steps from the enemy king
+    Score bishop_pair;
+    Score tempo;                        // to the side to move
+};
+constexpr int WEIGHT_COUNT = int(sizeof(EvalWeights) / sizeof(Score));
+extern EvalWeights eval_weights;
+inline Score* weights_array() { return reinterpret_cast<Score*>(&eval_weights); }
+
+// Named slices of the weights, for the tuner's printout.
+struct WeightGroup {
+    const char* name;
+    int first, count;
+    int row;  // values per printed row
+};
+extern const WeightGroup weight_groups[];
+extern const int weight_group_count;
+
+// How each weight entered one evaluation: coefficient[i][colour] counts the
+// weight for that side (White's terms add, Black's subtract). The rest of the
+// score is fixed by the position: the proximity terms (same in both phases).
+struct EvalTrace {
+    int16_t coefficient[WEIGHT_COUNT][2];
+    int fixed;   // White's view
+    int phase;   // 0 .. PHASE_MAX
+};
+
+// Piece-square values by piece code and square, built from the weights.
+extern Score piece_square[12][64];
+// Rebuild the tables derived from the weights (after the tuner changes them).
+void init_piece_square_tables();
 
 extern int knight_proximity[64][64];
 extern int bishop_proximity[64][64];
 extern int rook_proximity[64][64];
 extern int queen_proximity[64][64];
-
-extern const int knight_mobility_a[5], knight_mobility_b[5];
-extern const int bishop_mobility_a[15], bishop_mobility_b[15];
-extern const int rook_mobility_a[15], rook_mobility_b[15];
-extern const int queen_mobility_a[15], queen_mobility_b[15];
-extern const int pawn_rank_table_1[8], pawn_rank_table_2[8], pawn_rank_table_3[8];
-extern const int pawn_rank_table_4[8], pawn_rank_table_5[8];
-extern const int eval_table_13[13];
-extern const int eval_table_9[9];
-extern const int eval_offsets_5[5];
 
 // Kind: 1 knight, 2 bishop, 3 rook, 4 queen. Needs the leaper and magic tables.
 void build_proximity_table(int sq, int kind);
@@ -31,5 +98,14 @@ void build_proximity_tables();
 // Per-square pawn masks the evaluation reads.
 void init_eval_masks();
 
+inline int game_phase() {
+    const U64* p = board.pieces;
+    int phase = popcount(p[W_KNIGHT] | p[B_KNIGHT] | p[W_BISHOP] | p[B_BISHOP]) +
+                2 * popcount(p[W_ROOK] | p[B_ROOK]) + 4 * popcount(p[W_QUEEN] | p[B_QUEEN]);
+    return phase < PHASE_MAX ? phase : PHASE_MAX;
+}
+
 // Score of the board position for the side to move, in centipawns.
 int evaluate(const PlyRecord* rec);
+// The same score, with every weight's coefficients written to *trace.
+int evaluate_traced(const PlyRecord* rec, EvalTrace* trace);

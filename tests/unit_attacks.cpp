@@ -168,22 +168,22 @@ TEST_F(AttackTables, BetweenIsTheQueenRayUpToTheOtherSquare) {
     }
 }
 
+// The weights list each piece's squares from White's side, a8 first; the
+// tables index by square, White's from a1 up and Black's mirrored.
 TEST_F(AttackTables, PieceSquareValues) {
     struct Case {
         int piece;
         const char* square;
-        int value;
+        int entry;  // in the weights' listing
     };
     const Case cases[] = {
-        {W_KNIGHT, "a1", -50}, {B_KNIGHT, "a8", -50}, {W_KNIGHT, "e4", 20},  {B_KNIGHT, "e5", 20},
-        {W_KNIGHT, "b1", -40}, {W_QUEEN, "a4", 0},    {W_QUEEN, "h4", -5},   {W_QUEEN, "a5", -5},
-        {B_QUEEN, "a5", 0},    {B_QUEEN, "h5", -5},   {W_PAWN, "e2", -20},   {W_PAWN, "a7", 50},
-        {B_PAWN, "a2", 50},    {W_PAWN, "d4", 20},    {B_PAWN, "d5", 20},    {W_ROOK, "d1", 5},
-        {W_ROOK, "a1", 0},     {W_ROOK, "b7", 10},    {B_ROOK, "b2", 10},    {W_BISHOP, "b3", 10},
-        {W_BISHOP, "a1", -20}, {B_BISHOP, "c6", 10},  {W_BISHOP, "b2", 5},   {B_BISHOP, "b7", 5},
+        {W_KNIGHT, "a1", 56}, {B_KNIGHT, "a8", 56}, {W_PAWN, "e2", 52},  {B_PAWN, "e7", 52},
+        {W_ROOK, "b7", 9},    {B_ROOK, "b2", 9},    {W_QUEEN, "h4", 39}, {B_QUEEN, "h5", 39},
+        {W_KING, "g1", 62},   {B_KING, "g8", 62},   {W_BISHOP, "c8", 2}, {B_BISHOP, "c1", 2},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(piece_square[c.piece][sq(c.square)], c.value) << PIECE_LETTERS[c.piece] << " " << c.square;
+        EXPECT_EQ(piece_square[c.piece][sq(c.square)], eval_weights.piece_square[kind_of(c.piece)][c.entry])
+            << PIECE_LETTERS[c.piece] << " " << c.square;
     // Black's rows are White's seen from the other side of the board.
     for (int piece = W_PAWN; piece < 12; piece += 2)
         for (int s = 0; s < 64; s++)
