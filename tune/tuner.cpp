@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
     const char* data = nullptr;
     const char* out_path = nullptr;
     long limit = 0;
-    AdamOptions options = {DEFAULT_EPOCHS, DEFAULT_RATE, REPORT_EVERY};
+    AdamOptions options = {DEFAULT_EPOCHS, DEFAULT_RATE, REPORT_EVERY, nullptr};
     for (int i = 1; i < argc; i++) {
         bool has_value = i + 1 < argc;
         if (!strcmp(argv[i], "--data") && has_value) data = argv[++i];

@@ -153,6 +153,9 @@ double tune_fit_k(const TuneSet& set, const TuneParams& params, double lo, doubl
 double tune_adam(const TuneSet& set, TuneParams& params, double k, const AdamOptions& options) {
     const size_t n = params.size();
     std::vector<double> gradient(n), m(n, 0.0), v(n, 0.0);
+    std::vector<char> active(n, options.only ? 0 : 1);
+    if (options.only)
+        for (int w : *options.only) active[2 * w] = active[2 * w + 1] = 1;
     double error = 0;
     for (int epoch = 1; epoch <= options.epochs; epoch++) {
         std::fill(gradient.begin(), gradient.end(), 0.0);
@@ -174,7 +177,7 @@ double tune_adam(const TuneSet& set, TuneParams& params, double k, const AdamOpt
         double correction1 = 1 - std::pow(ADAM_BETA1, epoch), correction2 = 1 - std::pow(ADAM_BETA2, epoch);
         for (size_t i = 0; i < n; i++) {
             double g = gradient[i] * scale;
-            if (g == 0 && m[i] == 0) continue;  // a weight no position uses stays as it is
+            if (!active[i] || (g == 0 && m[i] == 0)) continue;  // a weight no position uses stays as it is
             m[i] = ADAM_BETA1 * m[i] + (1 - ADAM_BETA1) * g;
             v[i] = ADAM_BETA2 * v[i] + (1 - ADAM_BETA2) * g * g;
             params[i] -= options.rate * (m[i] / correction1) / (std::sqrt(v[i] / correction2) + ADAM_EPSILON);

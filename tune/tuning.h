@@ -47,6 +47,7 @@ struct AdamOptions {
     int epochs;
     double rate;
     int report_every;  // print the error every this many epochs, 0 never
+    const std::vector<int>* only;  // tune just these weights (all when null)
 };
 // Full-batch Adam on the training error at fixed K; returns the final error.
 double tune_adam(const TuneSet& set, TuneParams& params, double k, const AdamOptions& options);
