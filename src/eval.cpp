@@ -42,6 +42,20 @@
 
 // ---- Tunable constants ---------------------------------------------------------
 constexpr int PASSER_KING_STEPS = 3;  // king-distance term counts at most this many steps
+// Share of the score the side ahead keeps, out of SCALE_NORMAL.
+constexpr int SCALE_NORMAL = 64;
+constexpr int SCALE_DRAWISH = 8;              // no pawns, less than DRAWISH_MARGIN ahead in pieces
+constexpr int DRAWISH_MARGIN = 400;           // a rook against a minor, a rook and minor against a rook
+constexpr int SCALE_OPPOSITE_BISHOPS = 32;    // bishops of opposite colours and pawns only
+constexpr int SCALE_OPPOSITE_BISHOPS_PLUS = 48;  // ... with more pieces
+// Mating a lone king: drive it to the edge (to a corner of the bishop's colour
+// with bishop and knight) and bring the own king close.
+constexpr int MOPUP_EDGE = 20;
+constexpr int MOPUP_CORNER = 30;
+constexpr int MOPUP_KINGS = 8;
+// The score shrinks as the fifty-move counter runs: progress (a pawn move or
+// a capture) is worth making while ahead.
+constexpr int FIFTY_MOVE_DIVISOR = 200;
 
 // ---- Weights (printed by the tuner: tune/tuner) ---------------------------------
 EvalWeights eval_weights = {
@@ -318,6 +332,72 @@ void build_proximity_tables() {
         for (int kind = 1; kind <= 4; kind++) build_proximity_table(a, kind);
 }
 
+// ---- End games ---------------------------------------------------------------
+
+constexpr U64 DARK_SQUARES = 0xAA55AA55AA55AA55ULL;
+
+static int non_pawn_material(int side) {
+    return board.material[side] - piece_value[W_PAWN] * popcount(board.pieces[make_piece(PAWN, side)]);
+}
+
+// How much of its score the side ahead keeps, out of SCALE_NORMAL.
+static int endgame_scale(int strong) {
+    const U64* p = board.pieces;
+    int weak = strong ^ 1;
+    int strong_pieces = non_pawn_material(strong), weak_pieces = non_pawn_material(weak);
+    if (!p[make_piece(PAWN, strong)]) {
+        // A lone minor, or two knights, cannot force mate.
+        if (strong_pieces <= piece_value[W_BISHOP]) return 0;
+        if (p[make_piece(KNIGHT, strong)] && strong_pieces == 2 * piece_value[W_KNIGHT] &&
+            popcount(p[make_piece(KNIGHT, strong)]) == 2 && !p[make_piece(PAWN, weak)])
+            return 0;
+        if (strong_pieces - weak_pieces < DRAWISH_MARGIN) return SCALE_DRAWISH;
+    }
+    U64 wb = p[W_BISHOP], bb = p[B_BISHOP];
+    if (popcount(wb) == 1 && popcount(bb) == 1 && bool(wb & DARK_SQUARES) != bool(bb & DARK_SQUARES))
+        return strong_pieces == piece_value[W_BISHOP] && weak_pieces == piece_value[W_BISHOP]
+                   ? SCALE_OPPOSITE_BISHOPS
+                   : SCALE_OPPOSITE_BISHOPS_PLUS;
+    return SCALE_NORMAL;
+}
+
+static int edge_closeness(int sq) {
+    int f = file_of(sq), r = rank_of(sq);
+    int file_edge = f < 4 ? f : 7 - f, rank_edge = r < 4 ? r : 7 - r;
+    return 3 - (file_edge < rank_edge ? file_edge : rank_edge);
+}
+
+// Bonus for the side with mating material against a bare king, its own view.
+static int mop_up(int strong) {
+    const U64* p = board.pieces;
+    int weak_king = lowest_square(p[make_piece(KING, strong ^ 1)]);
+    int strong_king = lowest_square(p[make_piece(KING, strong)]);
+    int bonus = MOPUP_EDGE * edge_closeness(weak_king) + MOPUP_KINGS * (7 - distance(weak_king, strong_king));
+    U64 bishops = p[make_piece(BISHOP, strong)];
+    if (bishops && !p[make_piece(QUEEN, strong)] && !p[make_piece(ROOK, strong)]) {
+        // Only a corner of the bishop's colour can be mated in.
+        bool dark = bishops & DARK_SQUARES;
+        int corner_a = dark ? 0 : 7, corner_b = dark ? 63 : 56;  // a1 and h8 are dark
+        int d = distance(weak_king, corner_a) < distance(weak_king, corner_b) ? distance(weak_king, corner_a)
+                                                                               : distance(weak_king, corner_b);
+        bonus += MOPUP_CORNER * (7 - d);
+    }
+    return bonus;
+}
+
+// The side ahead against a bare king, with enough to mate: that side, or -1.
+static int mating_side() {
+    const U64* p = board.pieces;
+    for (int strong : {WHITE, BLACK}) {
+        int weak = strong ^ 1;
+        if (board.occupancy[weak] != p[make_piece(KING, weak)]) continue;
+        if (p[make_piece(PAWN, strong)]) continue;  // the pawn terms already lead the way
+        if (endgame_scale(strong) == 0) continue;
+        return strong;
+    }
+    return -1;
+}
+
 // ---- Terms -----------------------------------------------------------------
 
 static inline U64 flip(U64 b) { return __builtin_bswap64(b); }
@@ -501,14 +581,24 @@ static int evaluate_terms(const PlyRecord* rec, EvalTrace* trace) {
     if (board.side == WHITE) add<Trace>(white, w.tempo, WHITE, trace);
     else add<Trace>(black, w.tempo, BLACK, trace);
 
-    // Blend the phases; truncation toward zero keeps the colours symmetric.
+    // 6. End games: scale the score of the side ahead toward a draw where the
+    // material cannot win; help the attacker of a bare king to mate it.
     Score total = white - black;
     int phase = game_phase();
     int fixed = white_fixed - black_fixed;
-    int score = (mg_value(total) * phase + eg_value(total) * (PHASE_MAX - phase)) / PHASE_MAX + fixed;
+    // Truncation toward zero keeps the colours symmetric.
+    int blended = (mg_value(total) * phase + eg_value(total) * (PHASE_MAX - phase)) / PHASE_MAX + fixed;
+    int scale = blended > 0 ? endgame_scale(WHITE) : blended < 0 ? endgame_scale(BLACK) : SCALE_NORMAL;
+    int mating = mating_side();
+    int mopup = mating == WHITE ? mop_up(WHITE) : mating == BLACK ? -mop_up(BLACK) : 0;
+    int fifty = search_info.halfmove_clock < 100 ? search_info.halfmove_clock : 100;
+    int score = (blended * scale / SCALE_NORMAL + mopup) * (FIFTY_MOVE_DIVISOR - fifty) / FIFTY_MOVE_DIVISOR;
     if constexpr (Trace) {
         trace->fixed = fixed;
         trace->phase = phase;
+        trace->scale = scale;
+        trace->mop_up = mopup;
+        trace->fifty = fifty;
     }
     return board.side == WHITE ? score : -score;
 }

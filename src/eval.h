@@ -74,12 +74,17 @@ extern const WeightGroup weight_groups[];
 extern const int weight_group_count;
 
 // How each weight entered one evaluation: coefficient[i][colour] counts the
-// weight for that side (White's terms add, Black's subtract). The rest of the
-// score is fixed by the position: the proximity terms (same in both phases).
+// weight for that side (White's terms add, Black's subtract). From White's
+// view, with mg and eg the weighted sums, the score is
+//   (((mg * phase + eg * (PHASE_MAX - phase)) / PHASE_MAX + fixed) * scale / 64 + mop_up)
+//       * (200 - fifty) / 200
 struct EvalTrace {
     int16_t coefficient[WEIGHT_COUNT][2];
-    int fixed;   // White's view
+    int fixed;   // the proximity terms, the same in both phases
     int phase;   // 0 .. PHASE_MAX
+    int scale;   // share the side ahead keeps, out of 64
+    int mop_up;  // driving a bare king to the edge
+    int fifty;   // fifty-move counter, at most 100
 };
 
 // Piece-square values by piece code and square, built from the weights.

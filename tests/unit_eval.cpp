@@ -268,7 +268,10 @@ TEST(EvalTrace, CoefficientsRebuildTheScore) {
         }
         ASSERT_GE(t.phase, 0);
         ASSERT_LE(t.phase, PHASE_MAX);
-        int white_view = int((mg * t.phase + eg * (PHASE_MAX - t.phase)) / PHASE_MAX) + t.fixed;
+        ASSERT_GE(t.scale, 0);
+        ASSERT_LE(t.scale, 64);
+        long long blended = (mg * t.phase + eg * (PHASE_MAX - t.phase)) / PHASE_MAX + t.fixed;
+        int white_view = int((blended * t.scale / 64 + t.mop_up) * (200 - t.fifty) / 200);
         EXPECT_EQ(board.side == WHITE ? white_view : -white_view, plain) << fen;
     }
 }
@@ -416,11 +419,12 @@ TEST(KingShelter, CornerKingFileExceptions) {
     }
 }
 
-// Kings alone are a pawn ending (phase 0): the king's end-game table decides,
-// and none of the queen-dependent shelter rules apply.
+// Kings and blocked rook pawns are a pawn ending (phase 0): the king's
+// end-game table decides, and none of the queen-dependent shelter rules apply.
 TEST(KingShelter, EndgameKingTableWithoutPieces) {
+    const Placement pawns = {{'k', "a8"}, {'P', "a4"}, {'p', "a5"}};
     const int reference_square = square("d4");
-    const int reference = evaluate_fen(fen_of({{'k', "a8"}, {'K', "d4"}}));
+    const int reference = evaluate_fen(fen_of(with(pawns, {{'K', "d4"}})));
     const char* squares[] = {"a1", "b1", "c1", "d1", "e1", "f1", "g1", "h1", "g2", "h2", "h3",
                              "e4", "c5", "h5", "f6", "e8", "h8", "a3", "b4", "f2"};
     auto king_eg = [](int s) { return eg_value(eval_weights.piece_square[KING][s ^ 56]); };
@@ -428,7 +432,7 @@ TEST(KingShelter, EndgameKingTableWithoutPieces) {
         int s = square(name);
         int expected = king_eg(s) - king_eg(reference_square);
         if (s == square("e1")) expected += eg_value(shelter[SHELTER_E1_NO_F2_PAWN]);
-        EXPECT_EQ(evaluate_fen(fen_of({{'k', "a8"}, {'K', name}})) - reference, expected) << name;
+        EXPECT_EQ(evaluate_fen(fen_of(with(pawns, {{'K', name}}))) - reference, expected) << name;
     }
 }
 
@@ -500,4 +504,53 @@ TEST(EvaluateSymmetry, ColourFlipOnRecordedGames) {
 TEST(EvaluateSymmetry, FlipHelperMirrorsEverything) {
     EXPECT_EQ(flip_colours("rnbqkbnr/pp1ppppp/8/2pP4/8/8/PPP1PPPP/RNBQKBNR w KQq c6 0 2"),
               "rnbqkbnr/ppp1pppp/8/8/2Pp4/8/PP1PPPPP/RNBQKBNR b Qkq c3 0 2");
+}
+
+// ---- End games ---------------------------------------------------------------
+
+// Material that cannot win scores near a draw; winning material keeps its
+// score. Scores are for the side to move.
+TEST(Endgames, ScoresWithinExpectedRanges) {
+    struct Case {
+        const char* fen;
+        int low, high;
+        const char* why;
+    };
+    const Case cases[] = {
+        {"8/8/4k3/8/8/2N5/3R4/4K2r w - - 0 1", 1, 80, "rook and knight against rook"},
+        {"8/8/4k3/8/3b4/8/3R4/4K3 w - - 0 1", 1, 60, "rook against bishop"},
+        {"8/8/4k3/8/3n4/8/3R4/4K3 w - - 0 1", 1, 60, "rook against knight"},
+        {"8/8/4k3/8/8/2N5/8/4K3 w - - 0 1", 0, 0, "a lone knight"},
+        {"8/8/4k3/8/8/2B5/8/4K3 b - - 0 1", 0, 0, "a lone bishop"},
+        {"8/8/4k3/8/8/2NN4/8/4K3 w - - 0 1", 0, 0, "two knights"},
+        {"8/4k3/8/8/8/8/3R4/4K3 w - - 0 1", 400, 2000, "rook against a bare king"},
+        {"1k6/8/8/8/8/8/8/4K2Q b - - 0 1", -3000, -700, "queen against a bare king"},
+        {"8/8/1K6/p7/2P5/rP6/8/6k1 b - - 3 55", 150, 1000, "rook and pawn against two pawns"},
+        {"8/4k3/8/3P4/8/8/8/4K3 w - - 0 1", 30, 400, "a pawn up, kings only"},
+        {"8/4k1b1/8/2PP4/8/8/4B3/4K3 w - - 0 1", 1, 250, "bishops of opposite colours"},
+        {"8/4k3/8/8/8/8/3R4/4K2q w - - 0 1", -2000, -300, "queen against rook"},
+    };
+    for (const Case& c : cases) {
+        int score = evaluate_fen(c.fen);
+        EXPECT_GE(score, c.low) << c.why << ": " << c.fen;
+        EXPECT_LE(score, c.high) << c.why << ": " << c.fen;
+    }
+}
+
+// The side ahead prefers positions that make progress: the bare king on the
+// edge (in a corner of the bishop's colour with bishop and knight), opposite
+// bishops drawish against same-coloured ones, a fresh fifty-move counter.
+TEST(Endgames, ProgressScoresHigher) {
+    struct Case {
+        const char* better;
+        const char* worse;
+    };
+    const Case cases[] = {
+        {"1k6/8/8/8/8/8/8/4K2Q w - - 0 1", "8/8/8/4k3/8/8/8/4K2Q w - - 0 1"},
+        {"8/8/8/8/8/8/3R4/1k2K3 w - - 0 1", "8/8/8/4k3/8/8/3R4/4K3 w - - 0 1"},
+        {"7k/8/8/8/8/8/8/2B1KN2 w - - 0 1", "k7/8/8/8/8/8/8/2B1KN2 w - - 0 1"},
+        {"8/4kb2/8/2PP4/8/8/4B3/4K3 w - - 0 1", "8/4k1b1/8/2PP4/8/8/4B3/4K3 w - - 0 1"},
+        {"8/4k3/8/3P4/8/8/8/4K3 w - - 0 1", "8/4k3/8/3P4/8/8/8/4K3 w - - 60 1"},
+    };
+    for (const Case& c : cases) EXPECT_GT(evaluate_fen(c.better), evaluate_fen(c.worse)) << c.better << " | " << c.worse;
 }

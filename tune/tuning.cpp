@@ -48,8 +48,11 @@ bool tune_add_position(TuneSet& set, const std::string& fen, double result) {
         set.count.push_back(int16_t(c));
     }
     set.first.push_back(uint32_t(set.weight.size()));
-    set.phase.push_back(float(trace.phase) / PHASE_MAX);
+    float shrink = float(200 - trace.fifty) / 200;
+    set.mg_share.push_back(float(trace.phase) / PHASE_MAX);
     set.fixed.push_back(float(trace.fixed));
+    set.scale.push_back(float(trace.scale) / 64 * shrink);
+    set.offset.push_back(float(trace.mop_up) * shrink);
     set.result.push_back(float(result));
     return true;
 }
@@ -89,8 +92,10 @@ static void copy_positions(const TuneSet& from, size_t begin, size_t end, TuneSe
             to.count.push_back(from.count[t]);
         }
         to.first.push_back(uint32_t(to.weight.size()));
-        to.phase.push_back(from.phase[p]);
+        to.mg_share.push_back(from.mg_share[p]);
         to.fixed.push_back(from.fixed[p]);
+        to.scale.push_back(from.scale[p]);
+        to.offset.push_back(from.offset[p]);
         to.result.push_back(from.result[p]);
     }
 }
@@ -109,7 +114,8 @@ double tune_evaluate(const TuneSet& set, size_t p, const TuneParams& params) {
         mg += set.count[t] * params[2 * set.weight[t]];
         eg += set.count[t] * params[2 * set.weight[t] + 1];
     }
-    return mg * set.phase[p] + eg * (1 - set.phase[p]) + set.fixed[p];
+    double m = set.mg_share[p];
+    return (mg * m + eg * (1 - m) + set.fixed[p]) * set.scale[p] + set.offset[p];
 }
 
 static double sigmoid(double k, double e) { return 1 / (1 + std::exp(-k * e * LN10 / 400)); }
@@ -166,7 +172,7 @@ double tune_adam(const TuneSet& set, TuneParams& params, double k, const AdamOpt
             error += d * d;
             // d(error)/d(evaluation), shared by every term of the position.
             double g = 2 * d * s * (1 - s) * k * LN10 / 400;
-            double mg_share = set.phase[p], eg_share = 1 - mg_share;
+            double mg_share = set.mg_share[p] * set.scale[p], eg_share = (1 - set.mg_share[p]) * set.scale[p];
             for (uint32_t t = set.first[p]; t < set.first[p + 1]; t++) {
                 gradient[2 * set.weight[t]] += g * set.count[t] * mg_share;
                 gradient[2 * set.weight[t] + 1] += g * set.count[t] * eg_share;

@@ -15,8 +15,10 @@ struct TuneSet {
     std::vector<uint32_t> first;   // per position: its first term; one extra entry ends the last
     std::vector<uint16_t> weight;  // per term
     std::vector<int16_t> count;
-    std::vector<float> phase;      // per position: middle-game share, phase / PHASE_MAX
-    std::vector<float> fixed;      // White's view
+    std::vector<float> mg_share;   // per position: phase / PHASE_MAX
+    std::vector<float> fixed;      // White's view, the proximity terms
+    std::vector<float> scale;      // end-game scale times the fifty-move shrink
+    std::vector<float> offset;     // the mop-up term times the fifty-move shrink
     std::vector<float> result;     // 1 White won, 0.5 draw, 0 Black won
     size_t size() const { return result.size(); }
 };
