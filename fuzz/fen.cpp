@@ -62,6 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         unmake_move(i, root);
         if (!same_board(board, board_before)) fail("unmake left another board", reached);
         if (root->key != record_before.key || root->base_key != record_before.base_key ||
+            root->pawn_key != record_before.pawn_key ||
             root->castling != record_before.castling || root->ep_square != record_before.ep_square)
             fail("unmake left another key or record", reached);
         if (!same_counters(search_info, counters_before) || game_history[search_info.history_count].key != history_key)

@@ -31,6 +31,7 @@ void init_position_stack() {
         r.ep_square = 0;
         r.key = 0;
         r.base_key = 0;
+        r.pawn_key = 0;
         r.captured = NO_PIECE;
         r.move_count = 0;
     }
@@ -77,6 +78,10 @@ U64 compute_full_key(PlyRecord* rec) {
     U64 key = 0;
     for (int piece = 0; piece < 12; piece++)
         for (U64 b = board.pieces[piece]; b; b &= b - 1) key ^= piece_keys[piece][lowest_square(b)];
+    U64 pawns = 0;
+    for (int piece : {B_PAWN, W_PAWN})
+        for (U64 b = board.pieces[piece]; b; b &= b - 1) pawns ^= piece_keys[piece][lowest_square(b)];
+    rec->pawn_key = pawns;
     if (board.side == WHITE) key ^= side_key;
     rec->base_key = key;
     return key ^ castle_keys[rec->castling] ^ ep_keys[keyed_ep_square(rec->ep_square, board.side)];
@@ -335,5 +340,5 @@ bool board_is_consistent(const PlyRecord* rec) {
     if (material[0] != board.material[0] || material[1] != board.material[1]) return false;
     PlyRecord copy = *rec;
     U64 key = compute_full_key(&copy);
-    return key == rec->key && copy.base_key == rec->base_key;
+    return key == rec->key && copy.base_key == rec->base_key && copy.pawn_key == rec->pawn_key;
 }

@@ -39,6 +39,7 @@ struct PlyRecord {
     int ep_square;          // en-passant target, 0 = none
     U64 key;                // full key = base key ^ castling key ^ en-passant key
     U64 base_key;           // pieces and side to move only
+    U64 pawn_key;           // pawns only
     int captured;           // piece taken by the move made from here, NO_PIECE if none
     int saved_halfmove;     // counters before the move made from here, for unmake
     int saved_irreversible;

@@ -42,6 +42,7 @@
 
 // ---- Tunable constants ---------------------------------------------------------
 constexpr int PASSER_KING_STEPS = 3;  // king-distance term counts at most this many steps
+constexpr int PAWN_TABLE_ENTRIES = 1 << 14;  // pawn-structure cache, a power of two
 // Share of the score the side ahead keeps, out of SCALE_NORMAL.
 constexpr int SCALE_NORMAL = 64;
 constexpr int SCALE_DRAWISH = 8;              // no pawns, less than DRAWISH_MARGIN ahead in pieces
@@ -449,14 +450,14 @@ static Score king_shelter(int side, int k, U64 pawns, U64 occ, bool enemy_queen,
     return s;
 }
 
-// Pawn structure in White's orientation: own pawns move up.
+// The terms of one side's pawns that depend on the pawns alone, in White's
+// orientation (own pawns move up); sets *passers to its passed pawns.
 template <bool Trace>
-static Score pawn_structure(int side, U64 own, U64 enemy, U64 occ, int own_king, int enemy_king, int enemy_pieces,
-                            EvalTrace* trace) {
+static Score pawn_structure(int side, U64 own, U64 enemy, U64* passers, EvalTrace* trace) {
     const EvalWeights& w = eval_weights;
     U64 enemy_attacks = ((enemy & NOT_FILE_A) >> 9) | ((enemy & NOT_FILE_H) >> 7);
-    U64 own_attacks = ((own & NOT_FILE_A) << 7) | ((own & NOT_FILE_H) << 9);
     Score s = 0;
+    *passers = 0;
     for (U64 b = own; b;) {
         int sq = pop_lowest(b);
         int f = file_of(sq), r = rank_of(sq);
@@ -465,16 +466,7 @@ static Score pawn_structure(int side, U64 own, U64 enemy, U64 occ, int own_king,
         if (!(own & adjacent_files[f])) add<Trace>(s, w.isolated_pawn, side, trace);
         else if (!(own & level_or_behind[sq]) && r < 7 && (enemy_attacks & bit(sq + 8)))
             add<Trace>(s, w.backward_pawn, side, trace);
-        if ((enemy & passed_span[sq]) || (own & file_front[sq]) || r >= 7) continue;
-        add<Trace>(s, enemy_pieces ? w.passer[r] : w.passer_pawns_only[r], side, trace);
-        add<Trace>(s, w.passer_per_rank[enemy_pieces < 8 ? enemy_pieces : 8], side, trace, r);
-        if (!(occ & file_front[sq])) add<Trace>(s, w.passer_free_path[r], side, trace);
-        U64 beside = adjacent_files[f] & (0xFFULL << (8 * r));
-        if ((own_attacks & bit(sq)) || (own & beside)) add<Trace>(s, w.passer_supported[r], side, trace);
-        int lead = distance(enemy_king, sq + 8) - distance(own_king, sq + 8);
-        if (lead > PASSER_KING_STEPS) lead = PASSER_KING_STEPS;
-        if (lead < -PASSER_KING_STEPS) lead = -PASSER_KING_STEPS;
-        if (lead) add<Trace>(s, w.passer_king_lead[r], side, trace, lead);
+        if (!(enemy & passed_span[sq]) && !(own & file_front[sq]) && r < 7) *passers |= bit(sq);
     }
     if (own) {
         int files = 0;
@@ -485,6 +477,53 @@ static Score pawn_structure(int side, U64 own, U64 enemy, U64 occ, int own_king,
     }
     add<Trace>(s, w.space[popcount(SPACE_AREA & ~own & ~enemy_attacks)], side, trace);
     return s;
+}
+
+// Passed pawns, in White's orientation: what they are worth depends on the
+// kings, the pieces left and what stands in their way.
+template <bool Trace>
+static Score passer_terms(int side, U64 passers, U64 own, U64 occ, int own_king, int enemy_king, int enemy_pieces,
+                          EvalTrace* trace) {
+    const EvalWeights& w = eval_weights;
+    U64 own_attacks = ((own & NOT_FILE_A) << 7) | ((own & NOT_FILE_H) << 9);
+    Score s = 0;
+    for (U64 b = passers; b;) {
+        int sq = pop_lowest(b);
+        int f = file_of(sq), r = rank_of(sq);
+        add<Trace>(s, enemy_pieces ? w.passer[r] : w.passer_pawns_only[r], side, trace);
+        add<Trace>(s, w.passer_per_rank[enemy_pieces < 8 ? enemy_pieces : 8], side, trace, r);
+        if (!(occ & file_front[sq])) add<Trace>(s, w.passer_free_path[r], side, trace);
+        U64 beside = adjacent_files[f] & (0xFFULL << (8 * r));
+        if ((own_attacks & bit(sq)) || (own & beside)) add<Trace>(s, w.passer_supported[r], side, trace);
+        int lead = distance(enemy_king, sq + 8) - distance(own_king, sq + 8);
+        if (lead > PASSER_KING_STEPS) lead = PASSER_KING_STEPS;
+        if (lead < -PASSER_KING_STEPS) lead = -PASSER_KING_STEPS;
+        if (lead) add<Trace>(s, w.passer_king_lead[r], side, trace, lead);
+    }
+    return s;
+}
+
+// The pawn-only terms of both sides, cached by the pawn key.
+struct PawnEntry {
+    U64 key;
+    Score score;       // White's minus Black's
+    U64 passers[2];    // each in its owner's orientation (Black's flipped)
+};
+static PawnEntry pawn_table[PAWN_TABLE_ENTRIES];
+
+void clear_pawn_table() { memset(pawn_table, 0, sizeof pawn_table); }
+
+template <bool Trace>
+static const PawnEntry& pawn_entry(const PlyRecord* rec, EvalTrace* trace) {
+    static PawnEntry scratch;
+    // Traced evaluations count every weight, so they never read the cache.
+    PawnEntry& e = Trace ? scratch : pawn_table[rec->pawn_key & (PAWN_TABLE_ENTRIES - 1)];
+    if (!Trace && e.key == rec->pawn_key && e.key) return e;
+    const U64* p = board.pieces;
+    e.key = rec->pawn_key;
+    e.score = pawn_structure<Trace>(WHITE, p[W_PAWN], p[B_PAWN], &e.passers[WHITE], trace) -
+              pawn_structure<Trace>(BLACK, flip(p[B_PAWN]), flip(p[W_PAWN]), &e.passers[BLACK], trace);
+    return e;
 }
 
 struct PieceTables {
@@ -557,11 +596,13 @@ static int evaluate_terms(const PlyRecord* rec, EvalTrace* trace) {
                                  rec->castling & BLACK_LONG, trace);
 
     // 3. Pawns.
+    const PawnEntry& pawns = pawn_entry<Trace>(rec, trace);
+    white += pawns.score;
     int white_pieces = popcount(board.occupancy[WHITE] & ~p[W_PAWN] & ~p[W_KING]);
     int black_pieces = popcount(board.occupancy[BLACK] & ~p[B_PAWN] & ~p[B_KING]);
-    white += pawn_structure<Trace>(WHITE, p[W_PAWN], p[B_PAWN], occ, wk, bk, black_pieces, trace);
-    black += pawn_structure<Trace>(BLACK, flip(p[B_PAWN]), flip(p[W_PAWN]), flip(occ), bk ^ 56, wk ^ 56,
-                                   white_pieces, trace);
+    white += passer_terms<Trace>(WHITE, pawns.passers[WHITE], p[W_PAWN], occ, wk, bk, black_pieces, trace);
+    black += passer_terms<Trace>(BLACK, pawns.passers[BLACK], flip(p[B_PAWN]), flip(occ), bk ^ 56, wk ^ 56,
+                                 white_pieces, trace);
 
     // 4. Pieces.
     U64 black_pawn_attacks = ((p[B_PAWN] & NOT_FILE_A) >> 9) | ((p[B_PAWN] & NOT_FILE_H) >> 7);

@@ -110,6 +110,9 @@ inline int game_phase() {
     return phase < PHASE_MAX ? phase : PHASE_MAX;
 }
 
+// Forgets the cached pawn structures (after the weights change).
+void clear_pawn_table();
+
 // Score of the board position for the side to move, in centipawns.
 int evaluate(const PlyRecord* rec);
 // The same score, with every weight's coefficients written to *trace.

@@ -317,7 +317,7 @@ Move make_move(int index, PlyRecord* cur, PlyRecord* next) {
     // Everything a refusal puts back (cur and next may be the same record).
     const int saved_check_count = next->check_count, saved_checker = next->checker_square;
     const int saved_castling = next->castling, saved_ep = next->ep_square;
-    const U64 saved_key = next->key, saved_base = next->base_key;
+    const U64 saved_key = next->key, saved_base = next->base_key, saved_pawn_key = next->pawn_key;
     const int saved_halfmove = si.halfmove_clock, saved_irreversible = si.irreversible_index;
 
     if (kind == MOVE_CASTLE) {
@@ -330,7 +330,7 @@ Move make_move(int index, PlyRecord* cur, PlyRecord* next) {
 
     cur->saved_halfmove = saved_halfmove;
     cur->saved_irreversible = saved_irreversible;
-    U64 base = cur->base_key ^ side_key;
+    U64 base = cur->base_key ^ side_key, pawn_key = cur->pawn_key;
     int castling = cur->castling & castle_mask[from] & castle_mask[to];
     int ep = 0;
     bool irreversible = true;
@@ -340,6 +340,7 @@ Move make_move(int index, PlyRecord* cur, PlyRecord* next) {
         cur->captured = cap;
         toggle_piece(cap, to);
         base ^= piece_keys[cap][to];
+        if (kind_of(cap) == PAWN) pawn_key ^= piece_keys[cap][to];
         board.material[enemy] -= piece_value[cap];
     }
     switch (kind) {
@@ -351,6 +352,7 @@ Move make_move(int index, PlyRecord* cur, PlyRecord* next) {
         board.mailbox[from] = NO_PIECE;
         board.mailbox[to] = promoted;
         base ^= piece_keys[piece][from] ^ piece_keys[promoted][to];
+        pawn_key ^= piece_keys[piece][from];
         board.material[side] += piece_value[promoted] - piece_value[piece];
         break;
     }
@@ -364,6 +366,7 @@ Move make_move(int index, PlyRecord* cur, PlyRecord* next) {
         board.material[enemy] -= piece_value[cap];
         move_piece_bits(piece, from, to);
         base ^= piece_keys[piece][from] ^ piece_keys[piece][to];
+        pawn_key ^= piece_keys[cap][cap_sq] ^ piece_keys[piece][from] ^ piece_keys[piece][to];
         break;
     }
     case MOVE_CASTLE: {
@@ -379,6 +382,7 @@ Move make_move(int index, PlyRecord* cur, PlyRecord* next) {
     default:  // quiet, capture, double step
         move_piece_bits(piece, from, to);
         base ^= piece_keys[piece][from] ^ piece_keys[piece][to];
+        if (kind_of(piece) == PAWN) pawn_key ^= piece_keys[piece][from] ^ piece_keys[piece][to];
         if (kind == MOVE_DOUBLE_STEP) ep = (from + to) / 2;
         irreversible = kind != 0 || kind_of(piece) == PAWN;
         break;
@@ -393,6 +397,7 @@ Move make_move(int index, PlyRecord* cur, PlyRecord* next) {
     next->castling = castling;
     next->ep_square = ep;
     next->base_key = base;
+    next->pawn_key = pawn_key;
     next->key = base ^ ep_keys[keyed_ep_square(ep, enemy)] ^ castle_keys[castling];
 
     // Legality: the mover's king must not stand attacked.
@@ -406,6 +411,7 @@ Move make_move(int index, PlyRecord* cur, PlyRecord* next) {
         next->ep_square = saved_ep;
         next->key = saved_key;
         next->base_key = saved_base;
+        next->pawn_key = saved_pawn_key;
         si.halfmove_clock = saved_halfmove;
         si.irreversible_index = saved_irreversible;
         return 0;
@@ -428,6 +434,7 @@ void make_null_move(PlyRecord* cur, PlyRecord* next) {
     next->ep_square = 0;
     next->castling = cur->castling;
     next->base_key = cur->base_key ^ side_key;
+    next->pawn_key = cur->pawn_key;
     next->key = next->base_key ^ castle_keys[next->castling];
     board.side ^= 1;
     si.ply++;

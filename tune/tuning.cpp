@@ -31,6 +31,7 @@ void tune_params_to_weights(const TuneParams& params) {
     for (int i = 0; i < WEIGHT_COUNT; i++)
         weights_array()[i] = S(int(std::lround(params[2 * i])), int(std::lround(params[2 * i + 1])));
     init_piece_square_tables();
+    clear_pawn_table();
 }
 
 bool tune_add_position(TuneSet& set, const std::string& fen, double result) {
