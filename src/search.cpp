@@ -567,7 +567,7 @@ static void set_time_limits(const SearchLimits& l, int side) {
     ss.hard_limit = b.hard;
 }
 
-void think(const SearchLimits& limits, PlyRecord* root) {
+SearchResult think(const SearchLimits& limits, PlyRecord* root) {
     static bool tables_ready = false;
     if (!tables_ready) {
         init_lmr_table();
@@ -598,7 +598,7 @@ void think(const SearchLimits& limits, PlyRecord* root) {
         wait_while_told_to();
         if (!ss.quitting) log_print("info depth 0 score %s\n", root->check_count ? "mate 0" : "cp 0");
         print_bestmove(0, 0);
-        return;
+        return {0, root->check_count ? -MATE : 0};
     }
     // One legal move: nothing to think about when the clock runs.
     if (n == 1 && !limits.infinite && !limits.ponder && ss.use_clock) {
@@ -608,7 +608,7 @@ void think(const SearchLimits& limits, PlyRecord* root) {
         log_print("info depth 0 score cp 0 nodes %llu time %lld nps %llu pv %s\n", (unsigned long long)ss.nodes,
                   (long long)elapsed, nps(elapsed), move_to_text(root->moves[0]));
         print_bestmove(root->moves[0], 0);
-        return;
+        return {root->moves[0], 0};
     }
 
     int max_depth = limits.depth > 0 && limits.depth < MAX_SEARCH_DEPTH ? limits.depth : MAX_SEARCH_DEPTH;
@@ -686,7 +686,7 @@ void think(const SearchLimits& limits, PlyRecord* root) {
     }
 
     wait_while_told_to();
-    if (ss.quitting) return;
+    if (ss.quitting) return {best_move, best_score};
     // The closing score line with the whole principal variation.
     if (saved_length) {
         memcpy(pv[0], saved_pv, sizeof(int) * size_t(saved_length));
@@ -701,4 +701,5 @@ void think(const SearchLimits& limits, PlyRecord* root) {
     }
     print_score_line(last_depth, best_score);
     print_bestmove(best_move, ponder_move);
+    return {best_move, best_score};
 }

@@ -41,9 +41,16 @@ void search_quit();
 void search_ponderhit();
 bool search_quitting();
 
+// What a search settled on: the move of its "bestmove" (0 when the root has
+// no legal move) and its score, from the side to move's view.
+struct SearchResult {
+    Move best_move;
+    int score;
+};
+
 // Runs one "go" from the root record: prints "info" lines and exactly one
 // "bestmove" (none after "quit").
-void think(const SearchLimits& limits, PlyRecord* root);
+SearchResult think(const SearchLimits& limits, PlyRecord* root);
 
 // Clears what a new game should not inherit: hash table, history, killers.
 void clear_search_memory();

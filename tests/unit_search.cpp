@@ -40,14 +40,17 @@ std::vector<std::string> lines_of(const std::string& text) {
 struct ThinkCall {
     SearchLimits limits;
     PlyRecord* root;
+    SearchResult result;
 };
 
-std::string think_output(const char* fen, SearchLimits limits) {
-    ThinkCall call{limits, prepare(fen)};
-    return capture_output([](void* arg) {
+std::string think_output(const char* fen, SearchLimits limits, SearchResult* result = nullptr) {
+    ThinkCall call{limits, prepare(fen), {0, 0}};
+    std::string out = capture_output([](void* arg) {
         auto* c = static_cast<ThinkCall*>(arg);
-        think(c->limits, c->root);
+        c->result = think(c->limits, c->root);
     }, &call);
+    if (result) *result = call.result;
+    return out;
 }
 
 std::string think_to_depth(const char* fen, int depth) {
@@ -356,6 +359,32 @@ TEST(Think, NodeLimitIsKept) {
     think_output(KIWIPETE, limits);
     EXPECT_GE(search_nodes(), 20000u);
     EXPECT_LT(search_nodes(), 20000u + 100);
+}
+
+TEST(Think, ReturnsTheMoveAndScoreItPrints) {
+    SearchLimits by_depth = default_limits(), by_nodes = default_limits(), by_clock = default_limits();
+    by_depth.depth = 4;
+    by_nodes.nodes = 3000;
+    by_clock.clock_given = by_clock.time_given[BLACK] = true;
+    by_clock.time[BLACK] = 100000;
+    struct Case {
+        const char* fen;
+        SearchLimits limits;
+    };
+    const Case cases[] = {{MATE_IN_TWO, by_depth}, {KIWIPETE, by_nodes}, {ONLY_REPLY, by_clock},
+                          {FOOLS_MATE, by_depth},  {STALEMATE, by_depth}};
+    for (const Case& c : cases) {
+        SearchResult result{0, 0};
+        std::string out = think_output(c.fen, c.limits, &result);
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(out, m, std::regex("bestmove (\\S+) "))) << out;
+        EXPECT_EQ(m[1].str(), move_to_text(result.best_move)) << c.fen;
+        // The last score printed: "score mate 0" of a root without moves ends its line.
+        std::string printed;
+        const std::regex score("score ((cp|mate) -?\\d+)");
+        for (std::sregex_iterator it(out.begin(), out.end(), score), end; it != end; ++it) printed = (*it)[1].str();
+        EXPECT_EQ(printed, score_text(result.score)) << c.fen;
+    }
 }
 
 TEST(Think, ScoreTextMateCounts) {
