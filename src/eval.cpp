@@ -48,7 +48,6 @@ constexpr int SCALE_NORMAL = 64;
 constexpr int SCALE_DRAWISH = 8;              // no pawns, less than DRAWISH_MARGIN ahead in pieces
 constexpr int DRAWISH_MARGIN = 400;           // a rook against a minor, a rook and minor against a rook
 constexpr int SCALE_OPPOSITE_BISHOPS = 32;    // bishops of opposite colours and pawns only
-constexpr int SCALE_OPPOSITE_BISHOPS_PLUS = 48;  // ... with more pieces
 // Mating a lone king: drive it to the edge (to a corner of the bishop's colour
 // with bishop and knight) and bring the own king close.
 constexpr int MOPUP_EDGE = 20;
@@ -354,11 +353,12 @@ static int endgame_scale(int strong) {
             return 0;
         if (strong_pieces - weak_pieces < DRAWISH_MARGIN) return SCALE_DRAWISH;
     }
+    // Bishops of opposite colours and pawns: the defender blockades on his colour.
+    // With more pieces the attacker's bishop often decides, so no scaling.
     U64 wb = p[W_BISHOP], bb = p[B_BISHOP];
-    if (popcount(wb) == 1 && popcount(bb) == 1 && bool(wb & DARK_SQUARES) != bool(bb & DARK_SQUARES))
-        return strong_pieces == piece_value[W_BISHOP] && weak_pieces == piece_value[W_BISHOP]
-                   ? SCALE_OPPOSITE_BISHOPS
-                   : SCALE_OPPOSITE_BISHOPS_PLUS;
+    if (strong_pieces == piece_value[W_BISHOP] && weak_pieces == piece_value[W_BISHOP] && wb && bb &&
+        bool(wb & DARK_SQUARES) != bool(bb & DARK_SQUARES))
+        return SCALE_OPPOSITE_BISHOPS;
     return SCALE_NORMAL;
 }
 
