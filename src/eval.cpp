@@ -30,7 +30,8 @@
 //     while the own king is safe (castled squares a1, b1, c1, g1, h1, g2, h2,
 //     h3, mirrored for Black) or the enemy has no queen: king_zone_near per
 //     attacked square next to the enemy king and king_zone_far per attacked
-//     square two steps from it. Bishop pair.
+//     square two steps from it. Bishop pair; rooks on open and half-open
+//     files; pieces attacked by enemy pawns.
 //  5. Tempo to the side to move.
 #include "eval.h"
 
@@ -214,6 +215,12 @@ EvalWeights eval_weights = {
     S(4, 4),
     // bishop_pair
     S(15, 15),
+    // rook_open_file
+    S(0, 0),
+    // rook_half_open_file
+    S(0, 0),
+    // pawn_threat
+    S(0, 0),
     // tempo
     S(15, 15),
 };
@@ -229,7 +236,8 @@ const WeightGroup weight_groups[] = {
     GROUP(passer_king_lead, 8),  GROUP(doubled_pawn, 1),      GROUP(isolated_pawn, 1),
     GROUP(backward_pawn, 1),     GROUP(pawn_islands, 5),      GROUP(space, 13),
     GROUP(shelter, 5),           GROUP(king_zone_near, 1),    GROUP(king_zone_far, 1),
-    GROUP(bishop_pair, 1),       GROUP(tempo, 1),
+    GROUP(bishop_pair, 1),       GROUP(rook_open_file, 1),    GROUP(rook_half_open_file, 1),
+    GROUP(pawn_threat, 1),       GROUP(tempo, 1),
 #undef GROUP
 };
 const int weight_group_count = int(sizeof weight_groups / sizeof weight_groups[0]);
@@ -617,6 +625,18 @@ static int evaluate_terms(const PlyRecord* rec, EvalTrace* trace) {
     }
     if (popcount(p[W_BISHOP]) >= 2) add<Trace>(white, w.bishop_pair, WHITE, trace);
     if (popcount(p[B_BISHOP]) >= 2) add<Trace>(black, w.bishop_pair, BLACK, trace);
+    for (int side : {WHITE, BLACK}) {
+        Score& s = side == WHITE ? white : black;
+        U64 own_pawns = p[make_piece(PAWN, side)], all_pawns = p[W_PAWN] | p[B_PAWN];
+        for (U64 b = p[make_piece(ROOK, side)]; b;) {
+            U64 file = file_mask[file_of(pop_lowest(b))];
+            if (!(file & all_pawns)) add<Trace>(s, w.rook_open_file, side, trace);
+            else if (!(file & own_pawns)) add<Trace>(s, w.rook_half_open_file, side, trace);
+        }
+        U64 pawn_attacks = side == WHITE ? white_pawn_attacks : black_pawn_attacks;
+        U64 targets = board.occupancy[side ^ 1] & ~p[make_piece(PAWN, side ^ 1)] & ~p[make_piece(KING, side ^ 1)];
+        add<Trace>(s, w.pawn_threat, side, trace, popcount(pawn_attacks & targets));
+    }
 
     // 5. Tempo.
     if (board.side == WHITE) add<Trace>(white, w.tempo, WHITE, trace);

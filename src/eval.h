@@ -58,6 +58,8 @@ struct EvalWeights {
     Score shelter[SHELTER_RULES];
     Score king_zone_near, king_zone_far;  // per attacked square next to / two steps from the enemy king
     Score bishop_pair;
+    Score rook_open_file, rook_half_open_file;  // no pawn on the file / no own pawn
+    Score pawn_threat;                  // per enemy piece (not pawn or king) an own pawn attacks
     Score tempo;                        // to the side to move
 };
 constexpr int WEIGHT_COUNT = int(sizeof(EvalWeights) / sizeof(Score));
