@@ -14,7 +14,9 @@
 //       times the rank; plus passer_free_path when nothing stands on its path;
 //       plus passer_supported when an own pawn defends it or stands beside it;
 //       plus passer_king_lead per step the enemy king is further from the
-//       square ahead than the own king (at most 3 steps either way);
+//       square ahead than the own king (at most 3 steps either way); plus
+//       passer_unstoppable when the enemy has only pawns and its king
+//       cannot reach the queening square in time;
 //     - doubled pawn (another own pawn ahead on its file), isolated pawn (no
 //       own pawn on a neighbouring file), backward pawn (no own pawn on a
 //       neighbouring file level with it or behind, and its stop square
@@ -189,6 +191,8 @@ EvalWeights eval_weights = {
     {
         S(0, 0), S(0, 0), S(1, 1), S(3, 3), S(7, 7), S(10, 10), S(16, 16), S(0, 0),
     },
+    // passer_unstoppable
+    S(0, 200),
     // doubled_pawn
     S(-12, -12),
     // isolated_pawn
@@ -233,7 +237,7 @@ const WeightGroup weight_groups[] = {
     GROUP(rook_mobility_a, 8),   GROUP(rook_mobility_b, 8),   GROUP(queen_mobility_a, 8),
     GROUP(queen_mobility_b, 8),  GROUP(passer, 8),            GROUP(passer_pawns_only, 8),
     GROUP(passer_per_rank, 9),   GROUP(passer_free_path, 8),  GROUP(passer_supported, 8),
-    GROUP(passer_king_lead, 8),  GROUP(doubled_pawn, 1),      GROUP(isolated_pawn, 1),
+    GROUP(passer_king_lead, 8),  GROUP(passer_unstoppable, 1), GROUP(doubled_pawn, 1),      GROUP(isolated_pawn, 1),
     GROUP(backward_pawn, 1),     GROUP(pawn_islands, 5),      GROUP(space, 13),
     GROUP(shelter, 5),           GROUP(king_zone_near, 1),    GROUP(king_zone_far, 1),
     GROUP(bishop_pair, 1),       GROUP(rook_open_file, 1),    GROUP(rook_half_open_file, 1),
@@ -491,7 +495,7 @@ static Score pawn_structure(int side, U64 own, U64 enemy, U64* passers, EvalTrac
 // kings, the pieces left and what stands in their way.
 template <bool Trace>
 static Score passer_terms(int side, U64 passers, U64 own, U64 occ, int own_king, int enemy_king, int enemy_pieces,
-                          EvalTrace* trace) {
+                          bool own_move, EvalTrace* trace) {
     const EvalWeights& w = eval_weights;
     U64 own_attacks = ((own & NOT_FILE_A) << 7) | ((own & NOT_FILE_H) << 9);
     Score s = 0;
@@ -507,6 +511,12 @@ static Score passer_terms(int side, U64 passers, U64 own, U64 occ, int own_king,
         if (lead > PASSER_KING_STEPS) lead = PASSER_KING_STEPS;
         if (lead < -PASSER_KING_STEPS) lead = -PASSER_KING_STEPS;
         if (lead) add<Trace>(s, w.passer_king_lead[r], side, trace, lead);
+        // The rule of the square: a free pawn the enemy king cannot catch.
+        if (!enemy_pieces && !(occ & file_front[sq])) {
+            int steps = 7 - r - (r == 1), queening = make_square(f, 7);
+            if (distance(enemy_king, queening) - (own_move ? 0 : 1) > steps)
+                add<Trace>(s, w.passer_unstoppable, side, trace);
+        }
     }
     return s;
 }
@@ -608,9 +618,10 @@ static int evaluate_terms(const PlyRecord* rec, EvalTrace* trace) {
     white += pawns.score;
     int white_pieces = popcount(board.occupancy[WHITE] & ~p[W_PAWN] & ~p[W_KING]);
     int black_pieces = popcount(board.occupancy[BLACK] & ~p[B_PAWN] & ~p[B_KING]);
-    white += passer_terms<Trace>(WHITE, pawns.passers[WHITE], p[W_PAWN], occ, wk, bk, black_pieces, trace);
+    white += passer_terms<Trace>(WHITE, pawns.passers[WHITE], p[W_PAWN], occ, wk, bk, black_pieces,
+                                 board.side == WHITE, trace);
     black += passer_terms<Trace>(BLACK, pawns.passers[BLACK], flip(p[B_PAWN]), flip(occ), bk ^ 56, wk ^ 56,
-                                 white_pieces, trace);
+                                 white_pieces, board.side == BLACK, trace);
 
     // 4. Pieces.
     U64 black_pawn_attacks = ((p[B_PAWN] & NOT_FILE_A) >> 9) | ((p[B_PAWN] & NOT_FILE_H) >> 7);

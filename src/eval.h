@@ -52,6 +52,7 @@ struct EvalWeights {
     Score passer_free_path[8];          // nothing on the squares ahead
     Score passer_supported[8];          // defended by or beside an own pawn
     Score passer_king_lead[8];          // per step the own king is nearer the stop square
+    Score passer_unstoppable;           // the enemy has only pawns and its king is outside the square
     Score doubled_pawn, isolated_pawn, backward_pawn;
     Score pawn_islands[5];              // by the number of islands, at most 4
     Score space[13];                    // safe squares in c2-f4

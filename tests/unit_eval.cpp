@@ -465,17 +465,42 @@ TEST(BishopPair, OnceForTwoOrMore) {
 
 // ---- Side to move and colour symmetry ----------------------------------------
 
-// The side to move changes nothing but the tempo, which goes to that side.
-TEST(EvaluateSymmetry, SideToMoveOnlyMovesTheTempo) {
+// The side to move changes nothing but the tempo, which goes to that side,
+// and the race of a free passed pawn against the enemy king.
+TEST(EvaluateSymmetry, SideToMoveOnlyMovesTheTempoAndPawnRaces) {
     std::vector<std::string> fens(std::begin(varied_positions), std::end(varied_positions));
     for (const std::string& fen : recorded_positions()) fens.push_back(fen);
     const std::string tempo_w = word(eval_weights.tempo, WHITE), tempo_b = word(eval_weights.tempo, BLACK);
+    const std::string race_w = word(eval_weights.passer_unstoppable, WHITE);
+    const std::string race_b = word(eval_weights.passer_unstoppable, BLACK);
     for (const std::string& fen : fens) {
         std::vector<std::string> got = differences(trace_of(with_side(fen, "w")), trace_of(with_side(fen, "b")));
-        std::sort(got.begin(), got.end());
-        std::vector<std::string> want = {tempo_b, tempo_w};
-        std::sort(want.begin(), want.end());
-        EXPECT_EQ(got, want) << fen;
+        EXPECT_NE(std::find(got.begin(), got.end(), tempo_w), got.end()) << fen;
+        EXPECT_NE(std::find(got.begin(), got.end(), tempo_b), got.end()) << fen;
+        for (const std::string& w : got) EXPECT_TRUE(w == tempo_w || w == tempo_b || w == race_w || w == race_b) << fen;
+    }
+}
+
+// A free passed pawn against a bare king counts as unstoppable when the king
+// is outside its square, with the side to move deciding the close cases.
+TEST(PassedPawns, RuleOfTheSquare) {
+    struct Case {
+        const char* fen;
+        int white_unstoppable, black_unstoppable;
+    };
+    const Case cases[] = {
+        {"8/8/8/8/P7/8/8/4K2k w - - 0 1", 1, 0},   // a4: four steps to a8; the king on h1 needs seven
+        {"8/8/5k2/8/P7/8/8/K7 w - - 0 1", 1, 0},   // the king on f6 needs five: one too many
+        {"8/8/5k2/8/P7/8/8/K7 b - - 0 1", 0, 0},   // ... unless it moves first
+        {"7k/8/8/8/8/8/P7/K7 w - - 0 1", 1, 0},    // a2, with the double step: five steps; h8 needs seven
+        {"8/8/8/8/P7/8/8/K2nk3 w - - 0 1", 0, 0},  // the enemy has a piece
+        {"1k6/8/8/8/P7/8/8/K7 w - - 0 1", 0, 0},   // the king inside the square
+        {"K7/8/8/8/8/p7/8/7k b - - 0 1", 0, 1},    // the same for Black
+    };
+    for (const Case& c : cases) {
+        EvalTrace t = trace_of(c.fen);
+        EXPECT_EQ(count_of(t, eval_weights.passer_unstoppable, WHITE), c.white_unstoppable) << c.fen;
+        EXPECT_EQ(count_of(t, eval_weights.passer_unstoppable, BLACK), c.black_unstoppable) << c.fen;
     }
 }
 
