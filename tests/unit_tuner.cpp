@@ -73,7 +73,7 @@ TEST(Tuner, AdamRecoversDisturbedWeights) {
     const double before = tune_error(set, start, TRUE_K);
     TuneParams tuned = start;
     std::vector<int> only(std::begin(disturbed), std::end(disturbed));
-    const double after = tune_adam(set, tuned, TRUE_K, AdamOptions{1500, 1.0, 0, &only});
+    const double after = tune_adam(set, tuned, TRUE_K, AdamOptions{1500, 1.0, 0, &only, 0});
     EXPECT_LT(after, before / 50);
     for (int w : disturbed)
         for (int half : {0, 1}) EXPECT_NEAR(tuned[2 * w + half], truth[2 * w + half], 8.0) << "weight " << w;
@@ -111,4 +111,24 @@ TEST(Tuner, ReadsResultsInEitherForm) {
     ASSERT_EQ(tune_load(path.c_str(), set, 0), 4);
     EXPECT_EQ(set.result, (std::vector<float>{1.0f, 0.0f, 0.5f, 0.5f}));
     EXPECT_EQ(tune_load("no such file", set, 0), -1);
+}
+
+// Values with too little evidence in the data stay where they are, however
+// far off they are; the rest still move.
+TEST(Tuner, HoldsValuesWithoutEnoughEvidence) {
+    const TuneParams truth = tune_params_from_weights();
+    TuneSet set = labelled_set(truth, TRUE_K);
+    const std::vector<double> evidence = tune_evidence(set);
+    const int knight = index_of(eval_weights.material[KNIGHT]);
+    const int pair = index_of(eval_weights.bishop_pair);
+    // Threshold between the bishop pair's end-game evidence and the knight's.
+    ASSERT_LT(evidence[2 * pair + 1], evidence[2 * knight + 1]);
+    const double threshold = (evidence[2 * pair + 1] + evidence[2 * knight + 1]) / 2;
+    TuneParams tuned = truth;
+    tuned[2 * knight + 1] += 40;
+    tuned[2 * pair + 1] += 40;
+    std::vector<int> only = {knight, pair};
+    tune_adam(set, tuned, TRUE_K, AdamOptions{300, 1.0, 0, &only, threshold});
+    EXPECT_EQ(tuned[2 * pair + 1], truth[2 * pair + 1] + 40);
+    EXPECT_NEAR(tuned[2 * knight + 1], truth[2 * knight + 1], 8.0);
 }

@@ -1,6 +1,6 @@
 // brik-tuner: fits the evaluation weights to game results (Texel's method).
 //
-//   brik-tuner --data FILE [--limit N] [--epochs N] [--rate R] [--out FILE]
+//   brik-tuner --data FILE [--limit N] [--epochs N] [--rate R] [--min-evidence E] [--out FILE]
 //
 // Reads "FEN | result" lines, keeps the last tenth apart, fits K on the rest
 // with today's weights, runs Adam on the training error and prints the errors
@@ -18,12 +18,13 @@
 constexpr int DEFAULT_EPOCHS = 400;
 constexpr double DEFAULT_RATE = 1.0;
 constexpr int REPORT_EVERY = 25;
+constexpr double DEFAULT_MIN_EVIDENCE = 500;
 
 int main(int argc, char** argv) {
     const char* data = nullptr;
     const char* out_path = nullptr;
     long limit = 0;
-    AdamOptions options = {DEFAULT_EPOCHS, DEFAULT_RATE, REPORT_EVERY, nullptr};
+    AdamOptions options = {DEFAULT_EPOCHS, DEFAULT_RATE, REPORT_EVERY, nullptr, DEFAULT_MIN_EVIDENCE};
     for (int i = 1; i < argc; i++) {
         bool has_value = i + 1 < argc;
         if (!strcmp(argv[i], "--data") && has_value) data = argv[++i];
@@ -31,8 +32,10 @@ int main(int argc, char** argv) {
         else if (!strcmp(argv[i], "--limit") && has_value) limit = atol(argv[++i]);
         else if (!strcmp(argv[i], "--epochs") && has_value) options.epochs = atoi(argv[++i]);
         else if (!strcmp(argv[i], "--rate") && has_value) options.rate = atof(argv[++i]);
+        else if (!strcmp(argv[i], "--min-evidence") && has_value) options.min_evidence = atof(argv[++i]);
         else {
-            fprintf(stderr, "usage: brik-tuner --data FILE [--limit N] [--epochs N] [--rate R] [--out FILE]\n");
+            fprintf(stderr, "usage: brik-tuner --data FILE [--limit N] [--epochs N] [--rate R]\n"
+                            "                  [--min-evidence E] [--out FILE]\n");
             return 2;
         }
     }
@@ -57,6 +60,10 @@ int main(int argc, char** argv) {
 
     TuneParams params = tune_params_from_weights();
     double k = tune_fit_k(train, params);
+    int held = 0;
+    for (double e : tune_evidence(train)) held += e < options.min_evidence;
+    fprintf(stderr, "%d of %d values held for want of evidence (under %.0f)\n", held, 2 * WEIGHT_COUNT,
+            options.min_evidence);
     fprintf(stderr, "K = %.4f\n", k);
     double train_before = tune_error(train, params, k), held_before = tune_error(held_out, params, k);
     fprintf(stderr, "error before: training %.7f, held out %.7f\n", train_before, held_before);

@@ -157,12 +157,26 @@ double tune_fit_k(const TuneSet& set, const TuneParams& params, double lo, doubl
     return (a + b) / 2;
 }
 
+std::vector<double> tune_evidence(const TuneSet& set) {
+    std::vector<double> evidence(2 * WEIGHT_COUNT, 0.0);
+    for (size_t p = 0; p < set.size(); p++)
+        for (uint32_t t = set.first[p]; t < set.first[p + 1]; t++) {
+            double c = std::abs(set.count[t]);
+            evidence[2 * set.weight[t]] += c * set.mg_share[p];
+            evidence[2 * set.weight[t] + 1] += c * (1 - set.mg_share[p]);
+        }
+    return evidence;
+}
+
 double tune_adam(const TuneSet& set, TuneParams& params, double k, const AdamOptions& options) {
     const size_t n = params.size();
     std::vector<double> gradient(n), m(n, 0.0), v(n, 0.0);
     std::vector<char> active(n, options.only ? 0 : 1);
     if (options.only)
         for (int w : *options.only) active[2 * w] = active[2 * w + 1] = 1;
+    const std::vector<double> evidence = tune_evidence(set);
+    for (size_t i = 0; i < n; i++)
+        if (evidence[i] < options.min_evidence) active[i] = 0;
     double error = 0;
     for (int epoch = 1; epoch <= options.epochs; epoch++) {
         std::fill(gradient.begin(), gradient.end(), 0.0);

@@ -50,7 +50,13 @@ struct AdamOptions {
     double rate;
     int report_every;  // print the error every this many epochs, 0 never
     const std::vector<int>* only;  // tune just these weights (all when null)
+    // A weight's middle-game (end-game) value is left as it is unless the
+    // positions hold at least this much of it: the sum over positions of its
+    // count times the phase share. Rare features would otherwise fit noise.
+    double min_evidence;
 };
+// Each parameter's evidence in the set, as min_evidence counts it.
+std::vector<double> tune_evidence(const TuneSet& set);
 // Full-batch Adam on the training error at fixed K; returns the final error.
 double tune_adam(const TuneSet& set, TuneParams& params, double k, const AdamOptions& options);
 
