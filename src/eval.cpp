@@ -232,16 +232,16 @@ EvalWeights eval_weights = {
 const WeightGroup weight_groups[] = {
 #define GROUP(member, row) {#member, int(offsetof(EvalWeights, member) / sizeof(Score)), \
                             int(sizeof(EvalWeights::member) / sizeof(Score)), row}
-    GROUP(material, 5),          GROUP(piece_square, 8),      GROUP(knight_mobility_a, 8),
-    GROUP(knight_mobility_b, 8), GROUP(bishop_mobility_a, 8), GROUP(bishop_mobility_b, 8),
-    GROUP(rook_mobility_a, 8),   GROUP(rook_mobility_b, 8),   GROUP(queen_mobility_a, 8),
-    GROUP(queen_mobility_b, 8),  GROUP(passer, 8),            GROUP(passer_pawns_only, 8),
-    GROUP(passer_per_rank, 9),   GROUP(passer_free_path, 8),  GROUP(passer_supported, 8),
-    GROUP(passer_king_lead, 8),  GROUP(passer_unstoppable, 1), GROUP(doubled_pawn, 1),      GROUP(isolated_pawn, 1),
-    GROUP(backward_pawn, 1),     GROUP(pawn_islands, 5),      GROUP(space, 13),
-    GROUP(shelter, 5),           GROUP(king_zone_near, 1),    GROUP(king_zone_far, 1),
-    GROUP(bishop_pair, 1),       GROUP(rook_open_file, 1),    GROUP(rook_half_open_file, 1),
-    GROUP(pawn_threat, 1),       GROUP(tempo, 1),
+    GROUP(material, 5),             GROUP(piece_square, 8),         GROUP(knight_mobility_a, 8),
+    GROUP(knight_mobility_b, 8),    GROUP(bishop_mobility_a, 8),    GROUP(bishop_mobility_b, 8),
+    GROUP(rook_mobility_a, 8),      GROUP(rook_mobility_b, 8),      GROUP(queen_mobility_a, 8),
+    GROUP(queen_mobility_b, 8),     GROUP(passer, 8),               GROUP(passer_pawns_only, 8),
+    GROUP(passer_per_rank, 9),      GROUP(passer_free_path, 8),     GROUP(passer_supported, 8),
+    GROUP(passer_king_lead, 8),     GROUP(passer_unstoppable, 1),   GROUP(doubled_pawn, 1),
+    GROUP(isolated_pawn, 1),        GROUP(backward_pawn, 1),        GROUP(pawn_islands, 5),
+    GROUP(space, 13),               GROUP(shelter, 5),              GROUP(king_zone_near, 1),
+    GROUP(king_zone_far, 1),        GROUP(bishop_pair, 1),          GROUP(rook_open_file, 1),
+    GROUP(rook_half_open_file, 1),  GROUP(pawn_threat, 1),          GROUP(tempo, 1),
 #undef GROUP
 };
 const int weight_group_count = int(sizeof weight_groups / sizeof weight_groups[0]);
