@@ -648,10 +648,13 @@ SearchResult think(const SearchLimits& limits, PlyRecord* root) {
         }
 
         if (ss.stopped) {
-            // An unfinished iteration is trusted only for a move it proved better.
+            // An unfinished iteration is trusted only for a move it proved
+            // better than the last iteration's, which it searched first. That
+            // move may score far below the last iteration: then the deeper
+            // search has just refuted the old one.
             Move proven = result.candidate ? result.candidate : result.best_move;
             int proven_score = result.candidate ? result.candidate_score : result.score;
-            if (proven && proven != best_move && proven_score > best_score - SCORE_DROP_MARGIN) {
+            if (proven && proven != best_move) {
                 best_move = proven;
                 ponder_move = !result.candidate && pv_length[0] > 1 ? Move(pv[0][1]) : 0;
                 best_score = proven_score;

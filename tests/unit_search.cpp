@@ -361,6 +361,34 @@ TEST(Think, NodeLimitIsKept) {
     EXPECT_LT(search_nodes(), 20000u + 100);
 }
 
+// White's bishop guards e1: taking the knight on g5 with it lets ...Re1 mate.
+// One ply sees only the knight won; two see the mate.
+const char* const BACK_RANK_BAIT = "4r1k1/5ppp/8/6n1/8/8/3B1PPP/6K1 w - - 0 1";
+
+TEST(Think, AnUnfinishedIterationPlaysTheMoveItProvedBetter) {
+    // Depth 2 searches depth 1's choice first, finds it mated, and then proves
+    // another move better; that move scores far below what depth 1 believed.
+    // Every node budget that stops depth 2 after the proof must play it.
+    think_to_depth(BACK_RANK_BAIT, 1);
+    U64 depth1_nodes = search_nodes();
+    std::string out = think_to_depth(BACK_RANK_BAIT, 2);
+    U64 depth2_nodes = search_nodes();
+    ASSERT_NE(out.find("pv d2g5\n"), std::string::npos) << out;
+    ASSERT_EQ(out.find("bestmove d2g5 "), std::string::npos) << out;
+
+    int proven = 0;            // budgets within depth 2 that play another move
+    U64 bait_after_proof = 0;  // a budget that went back to the bait
+    for (U64 n = depth1_nodes + 1; n < depth2_nodes; n++) {
+        SearchLimits limits = default_limits();
+        limits.nodes = n;
+        bool bait = think_output(BACK_RANK_BAIT, limits).find("bestmove d2g5 ") != std::string::npos;
+        if (!bait) proven++;
+        else if (proven && !bait_after_proof) bait_after_proof = n;
+    }
+    EXPECT_GT(proven, 0);
+    EXPECT_EQ(bait_after_proof, 0u);
+}
+
 TEST(Think, ReturnsTheMoveAndScoreItPrints) {
     SearchLimits by_depth = default_limits(), by_nodes = default_limits(), by_clock = default_limits();
     by_depth.depth = 4;
