@@ -45,21 +45,12 @@ constexpr double LMR_DIVISOR = 2.25;
 constexpr int LMR_HISTORY_DIVISOR = 6000;
 constexpr int DELTA_MARGIN = 200;           // quiescence: a capture that cannot reach alpha
 
-// The soft budget stretches when the best move changes or the score drops,
-// and no iteration starts past this share of it (it would not finish).
-constexpr double NEW_ITERATION_SHARE = 0.6;
-constexpr double BEST_MOVE_CHANGE_STRETCH = 1.6;
-constexpr double SCORE_DROP_STRETCH = 1.4;
-constexpr int SCORE_DROP_MARGIN = 30;
-constexpr double MAX_STRETCH = 2.5;
-
 // ---- State of the running search ----------------------------------------------
 
 struct SearchState {
     SearchLimits limits;
     int64_t start_time;
-    int64_t soft_limit;
-    int64_t hard_limit;
+    TimeBudget budget;
     bool use_clock;
     bool pondering;
     bool stopped;           // "stop", a limit or "quit": unwind now
@@ -153,7 +144,7 @@ static void check_limits() {
     if (ss.stopped) return;
     if (ss.limits.nodes && ss.nodes >= ss.limits.nodes) ss.stopped = true;
     if (ss.use_clock && !ss.pondering && !ss.limits.infinite && ss.completed_depth >= 1 &&
-        elapsed_ms() >= ss.hard_limit)
+        elapsed_ms() >= ss.budget.hard)
         ss.stopped = true;
     if (ss.nodes >= ss.next_report) {
         ss.next_report = ss.nodes + NODE_REPORT_INTERVAL;
@@ -557,14 +548,11 @@ static void print_bestmove(Move best, Move ponder) {
 static void set_time_limits(const SearchLimits& l, int side) {
     bool other_limit = l.depth < MAX_SEARCH_DEPTH || l.nodes || l.mate || l.infinite;
     ss.use_clock = l.move_time > 0 || l.clock_given || !other_limit;
-    TimeBudget b;
-    if (l.move_time > 0) b = time_budget_fixed(l.move_time, l.move_overhead);
+    if (l.move_time > 0) ss.budget = time_budget_fixed(l.move_time, l.move_overhead);
     else if (l.clock_given)
-        b = time_budget(l.time_given[side] ? l.time[side] : DEFAULT_CLOCK_MS, l.increment[side], l.moves_to_go,
-                        l.move_overhead);
-    else b = time_budget(DEFAULT_CLOCK_MS, 0, 0, l.move_overhead);
-    ss.soft_limit = b.soft;
-    ss.hard_limit = b.hard;
+        ss.budget = time_budget(l.time_given[side] ? l.time[side] : DEFAULT_CLOCK_MS, l.increment[side],
+                                l.moves_to_go, l.move_overhead);
+    else ss.budget = time_budget(DEFAULT_CLOCK_MS, 0, 0, l.move_overhead);
 }
 
 SearchResult think(const SearchLimits& limits, PlyRecord* root) {
@@ -664,9 +652,7 @@ SearchResult think(const SearchLimits& limits, PlyRecord* root) {
         }
 
         // The iteration is complete.
-        if (depth >= 4 && result.best_move != best_move) stretch *= BEST_MOVE_CHANGE_STRETCH;
-        if (depth >= 4 && score < previous_score - SCORE_DROP_MARGIN) stretch *= SCORE_DROP_STRETCH;
-        if (stretch > MAX_STRETCH) stretch = MAX_STRETCH;
+        if (depth >= 4) stretch = time_stretch(stretch, result.best_move != best_move, previous_score, score);
         best_move = result.best_move ? result.best_move : best_move;
         best_score = previous_score = score;
         ss.completed_depth = last_depth = depth;
@@ -680,12 +666,9 @@ SearchResult think(const SearchLimits& limits, PlyRecord* root) {
         if (!limits.infinite && !ss.pondering && (score > MATE_BOUND || score < -MATE_BOUND)) {
             if (!limits.mate || MATE - (score < 0 ? -score : score) <= 2 * limits.mate) break;
         }
-        if (ss.use_clock && !ss.pondering && !limits.infinite && !limits.move_time) {
-            double soft = double(ss.soft_limit) * stretch;
-            if (soft > double(ss.hard_limit)) soft = double(ss.hard_limit);
-            if (double(elapsed_ms()) >= soft * NEW_ITERATION_SHARE) break;
-            stretch = 1.0 + (stretch - 1.0) / 2;  // stability earns back some of the stretch
-        }
+        if (ss.use_clock && !ss.pondering && !limits.infinite && !limits.move_time &&
+            !time_next_iteration(ss.budget, elapsed_ms(), stretch))
+            break;
     }
 
     wait_while_told_to();

@@ -11,6 +11,13 @@ constexpr int HARD_CAP_PERMILLE = 700;
 // Clocks and increments beyond this (about 35 years) plan as if they were this,
 // so that no sum or product below can overflow whatever "go" says.
 constexpr int64_t MAX_CLOCK_MS = int64_t(1) << 40;
+// The soft budget stretches when the best move changes or the score drops,
+// and no iteration starts past this share of it (it would not finish).
+constexpr double NEW_ITERATION_SHARE = 0.6;
+constexpr double BEST_MOVE_CHANGE_STRETCH = 1.6;
+constexpr double SCORE_DROP_STRETCH = 1.4;
+constexpr int SCORE_DROP_MARGIN = 30;
+constexpr double MAX_STRETCH = 2.5;
 
 static int64_t at_least_min(int64_t v) { return v < MIN_BUDGET_MS ? MIN_BUDGET_MS : v; }
 static int64_t within_clock_range(int64_t v) {
@@ -38,4 +45,18 @@ TimeBudget time_budget(int64_t time_left, int64_t increment, int moves_to_go, in
 TimeBudget time_budget_fixed(int64_t move_time, int overhead) {
     int64_t t = at_least_min(within_clock_range(move_time) - overhead);
     return TimeBudget{t, t};
+}
+
+double time_stretch(double stretch, bool best_move_changed, int previous_score, int score) {
+    if (best_move_changed) stretch *= BEST_MOVE_CHANGE_STRETCH;
+    if (score < previous_score - SCORE_DROP_MARGIN) stretch *= SCORE_DROP_STRETCH;
+    return stretch > MAX_STRETCH ? MAX_STRETCH : stretch;
+}
+
+bool time_next_iteration(TimeBudget budget, int64_t elapsed, double& stretch) {
+    double soft = double(budget.soft) * stretch;
+    if (soft > double(budget.hard)) soft = double(budget.hard);
+    if (double(elapsed) >= soft * NEW_ITERATION_SHARE) return false;
+    stretch = 1.0 + (stretch - 1.0) / 2;  // stability earns back some of the stretch
+    return true;
 }

@@ -16,3 +16,11 @@ struct TimeBudget {
 TimeBudget time_budget(int64_t time_left, int64_t increment, int moves_to_go, int overhead);
 // A fixed time per move: all of it but the overhead.
 TimeBudget time_budget_fixed(int64_t move_time, int overhead);
+
+// The soft budget stretches (from 1) after an iteration that changed the best
+// move or dropped the score, up to a cap.
+double time_stretch(double stretch, bool best_move_changed, int previous_score, int score);
+// Whether another iteration may start `elapsed` ms into the search: not when it
+// could not finish within the stretched soft budget (never past the hard one).
+// When it may, the stretch earns back some of its excess.
+bool time_next_iteration(TimeBudget budget, int64_t elapsed, double& stretch);

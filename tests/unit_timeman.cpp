@@ -71,3 +71,53 @@ TEST(TimeBudget, ExtremeClocksGiveSaneBudgets) {
         EXPECT_EQ(b.soft, b.hard);
     }
 }
+
+// An iteration is started only while it can be expected to finish in the soft
+// budget; a changed best move or a dropped score buys more, never past the
+// hard limit, and agreeing iterations give the extra time back.
+TEST(IterationTime, NoIterationStartsThatCannotFinish) {
+    const TimeBudget budget{1000, 2000};
+    double stable = 1.0;
+    EXPECT_TRUE(time_next_iteration(budget, 0, stable));
+    for (int64_t elapsed : {1000LL, 999LL, 700LL}) {
+        double stretch = 1.0;
+        EXPECT_FALSE(time_next_iteration(budget, elapsed, stretch)) << elapsed;
+    }
+    // The latest start of a stable search, found by bisection.
+    int64_t lo = 0, hi = budget.soft;
+    while (hi - lo > 1) {
+        int64_t mid = (lo + hi) / 2;
+        double stretch = 1.0;
+        (time_next_iteration(budget, mid, stretch) ? lo : hi) = mid;
+    }
+    EXPECT_GT(lo, budget.soft / 4);
+    EXPECT_LT(lo, budget.soft);
+}
+
+TEST(IterationTime, InstabilityBuysTimeWithinTheHardLimit) {
+    const TimeBudget budget{1000, 2000};
+    const int64_t past_stable = 700;  // a stable search starts nothing here
+    struct Case {
+        bool best_move_changed;
+        int previous_score, score;
+        bool more_time;
+    } cases[] = {
+        {true, 20, 20, true},    // the best move changed
+        {false, 20, -60, true},  // the score dropped
+        {false, 20, 0, false},   // a small drop is noise
+        {false, 20, 200, false}, // a rising score needs no more time
+    };
+    for (const Case& c : cases) {
+        double stretch = time_stretch(1.0, c.best_move_changed, c.previous_score, c.score);
+        EXPECT_EQ(time_next_iteration(budget, past_stable, stretch), c.more_time)
+            << c.best_move_changed << " " << c.previous_score << " " << c.score;
+    }
+    // However unstable, no iteration starts at the hard limit.
+    double stretch = 1.0;
+    for (int i = 0; i < 20; i++) stretch = time_stretch(stretch, true, 100, -100);
+    EXPECT_FALSE(time_next_iteration(budget, budget.hard, stretch));
+    EXPECT_FALSE(time_next_iteration(TimeBudget{1000, 1000}, 999, stretch));
+    // Iterations that agree give the extra time back.
+    for (int i = 0; i < 20; i++) EXPECT_TRUE(time_next_iteration(budget, 0, stretch));
+    EXPECT_FALSE(time_next_iteration(budget, past_stable, stretch));
+}
