@@ -22,6 +22,15 @@ struct StoredPosition {
     int castling;
 };
 
+Position& scratch() {
+    static Position* pos = [] {
+        Position* p = new Position;
+        init_position(*p);
+        return p;
+    }();
+    return *pos;
+}
+
 const std::vector<StoredPosition>& recorded_positions() {
     static std::vector<StoredPosition> positions;
     if (!positions.empty()) return positions;
@@ -29,8 +38,8 @@ const std::vector<StoredPosition>& recorded_positions() {
     std::ifstream in(BRIK_TEST_DATA "/eval_positions.txt");
     for (std::string line; std::getline(in, line);) {
         if (line.empty() || line[0] == '#') continue;
-        parse_fen(line.c_str(), &position_stack[0]);
-        positions.push_back({board, position_stack[0].castling});
+        parse_fen(scratch(), line.c_str(), root_record(scratch()));
+        positions.push_back({scratch().board, scratch().records[0].castling});
     }
     return positions;
 }
@@ -41,14 +50,16 @@ void evaluate_recorded_positions(benchmark::State& state) {
         state.SkipWithError("no positions in " BRIK_TEST_DATA "/eval_positions.txt");
         return;
     }
-    PlyRecord* rec = &position_stack[0];
+    Position& pos = scratch();
+    PlyRecord* rec = root_record(pos);
+    static PawnTable pawns;
     int64_t evaluated = 0;
     for (auto _ : state) {
         int sum = 0;
         for (const StoredPosition& p : positions) {
-            board = p.board;
+            pos.board = p.board;
             rec->castling = p.castling;
-            sum += evaluate(rec);
+            sum += evaluate(pos, rec, &pawns);
         }
         benchmark::DoNotOptimize(sum);
         evaluated += int64_t(positions.size());
@@ -63,7 +74,7 @@ void copy_recorded_positions(benchmark::State& state) {
     int64_t copied = 0;
     for (auto _ : state) {
         for (const StoredPosition& p : positions) {
-            board = p.board;
+            scratch().board = p.board;
             benchmark::ClobberMemory();
         }
         copied += int64_t(positions.size());

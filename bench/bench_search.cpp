@@ -155,19 +155,30 @@ struct RunResult {
     double seconds = 0;
 };
 
+Position& scratch() {
+    static Position* pos = [] {
+        Position* p = new Position;
+        init_position(*p);
+        return p;
+    }();
+    return *pos;
+}
+
 RunResult search_all(const std::vector<std::string>& fens, int depth) {
     RunResult result;
-    PlyRecord* root = &position_stack[0];
+    static SearchPool pool;
+    Position& pos = scratch();
+    PlyRecord* root = root_record(pos);
     QuietStdout quiet;
     auto start = std::chrono::steady_clock::now();
     for (const std::string& fen : fens) {
-        clear_search_memory();
-        parse_fen(fen.c_str(), root);
-        update_check_info(root);
+        clear_search_memory(pool);
+        parse_fen(pos, fen.c_str(), root);
+        update_check_info(pos, root);
         SearchLimits limits = default_limits();
         limits.depth = depth;  // only the depth limit ends the search
-        think(limits, root);
-        result.nodes += search_nodes();
+        think(pool, limits, pos);
+        result.nodes += search_nodes(pool);
     }
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return result;
@@ -179,8 +190,8 @@ bool check_positions(const std::vector<std::string>& fens) {
         return false;
     }
     for (const std::string& fen : fens) {
-        parse_fen(fen.c_str(), &position_stack[0]);
-        std::string problem = position_problem();
+        parse_fen(scratch(), fen.c_str(), root_record(scratch()));
+        std::string problem = position_problem(scratch().board);
         if (!problem.empty()) {
             fprintf(stderr, "bench_search: illegal position (%s): %s\n", problem.c_str(), fen.c_str());
             return false;

@@ -40,40 +40,46 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string text(reinterpret_cast<const char*>(data), size);
     size_t nl = text.find('\n');
     std::string fen = text.substr(0, nl), moves = nl == std::string::npos ? "" : text.substr(nl + 1);
-    PlyRecord* root = &position_stack[0];
-    clear_move_counters();
-    parse_fen(fen.c_str(), root);
-    if (!position_problem().empty()) return 0;  // refused: the engine sets up the start position instead
-    update_check_info(root);
-    if (!board_is_consistent(root)) fail("inconsistent after the FEN", fen);
-    apply_move_list(moves.c_str(), root);
-    update_check_info(root);
-    std::string reached = position_to_fen(root);
-    if (!board_is_consistent(root)) fail("inconsistent after the moves", reached);
+    static Position* position = [] {
+        Position* p = new Position;
+        init_position(*p);
+        return p;
+    }();
+    Position& pos = *position;
+    PlyRecord* root = root_record(pos);
+    clear_move_counters(pos);
+    parse_fen(pos, fen.c_str(), root);
+    if (!position_problem(pos.board).empty()) return 0;  // refused: the engine sets up the start position instead
+    update_check_info(pos, root);
+    if (!board_is_consistent(pos, root)) fail("inconsistent after the FEN", fen);
+    apply_move_list(pos, moves.c_str(), root);
+    update_check_info(pos, root);
+    std::string reached = position_to_fen(pos, root);
+    if (!board_is_consistent(pos, root)) fail("inconsistent after the moves", reached);
 
-    int legal = generate_legal_moves(root);
+    int legal = generate_legal_moves(pos, root);
     for (int i = 0; i < legal; i++) {
-        BoardState board_before = board;
+        BoardState board_before = pos.board;
         PlyRecord record_before = *root;
-        SearchInfo counters_before = search_info;
-        U64 history_key = game_history[search_info.history_count].key;
-        if (!make_move(i, root, root->next)) fail("a legal move was refused", reached);
-        if (!board_is_consistent(root->next)) fail("inconsistent after a move", reached);
-        unmake_move(i, root);
-        if (!same_board(board, board_before)) fail("unmake left another board", reached);
+        SearchInfo counters_before = pos.info;
+        U64 history_key = pos.history[pos.info.history_count].key;
+        if (!make_move(pos, i, root, root->next)) fail("a legal move was refused", reached);
+        if (!board_is_consistent(pos, root->next)) fail("inconsistent after a move", reached);
+        unmake_move(pos, i, root);
+        if (!same_board(pos.board, board_before)) fail("unmake left another board", reached);
         if (root->key != record_before.key || root->base_key != record_before.base_key ||
             root->pawn_key != record_before.pawn_key ||
             root->castling != record_before.castling || root->ep_square != record_before.ep_square)
             fail("unmake left another key or record", reached);
-        if (!same_counters(search_info, counters_before) || game_history[search_info.history_count].key != history_key)
+        if (!same_counters(pos.info, counters_before) || pos.history[pos.info.history_count].key != history_key)
             fail("unmake left other counters", reached);
     }
 
     // The FEN written for the position reads back as the same position.
     U64 key = root->key;
-    parse_fen(reached.c_str(), root);
-    update_check_info(root);
-    if (root->key != key || position_to_fen(root) != reached) fail("FEN does not read back", reached);
-    if (!board_is_consistent(root)) fail("inconsistent after reading back", reached);
+    parse_fen(pos, reached.c_str(), root);
+    update_check_info(pos, root);
+    if (root->key != key || position_to_fen(pos, root) != reached) fail("FEN does not read back", reached);
+    if (!board_is_consistent(pos, root)) fail("inconsistent after reading back", reached);
     return 0;
 }

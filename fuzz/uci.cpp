@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         bool go_on = uci_execute(line);
         while (go_on && uci_has_deferred()) go_on = uci_execute_deferred();
-        if (!board_is_consistent(&position_stack[0])) {
+        if (!board_is_consistent(uci_game(), &uci_game().records[0])) {
             fprintf(stderr, "board or key inconsistent after: %s\n", line.c_str());
             abort();
         }

@@ -8,12 +8,6 @@
 #include "attacks.h"
 #include "platform.h"
 
-BoardState board;
-PlyRecord position_stack[STACK_SIZE];
-PlyRecord* last_record;
-SearchInfo search_info;
-HistoryEntry game_history[HISTORY_SIZE];
-
 U64 piece_keys[12][64];
 U64 ep_keys[64];
 U64 castle_keys[16];
@@ -21,10 +15,10 @@ U64 side_key;
 
 const int piece_value[12] = {100, 100, 325, 325, 325, 325, 500, 500, 975, 975, 10000, 10000};
 
-void init_position_stack() {
+void init_position(Position& pos) {
     for (int i = 0; i < STACK_SIZE; i++) {
-        PlyRecord& r = position_stack[i];
-        r.next = &position_stack[(i + 1) % STACK_SIZE];
+        PlyRecord& r = pos.records[i];
+        r.next = &pos.records[(i + 1) % STACK_SIZE];
         r.check_count = 0;
         r.checker_square = 0;
         r.castling = 15;
@@ -35,19 +29,32 @@ void init_position_stack() {
         r.captured = NO_PIECE;
         r.move_count = 0;
     }
-    last_record = &position_stack[STACK_SIZE - 1];
+    BoardState& board = pos.board;
     memset(board.pieces, 0, sizeof board.pieces);
     memset(board.occupancy, 0, sizeof board.occupancy);
     for (int& sq : board.mailbox) sq = NO_PIECE;
+    board.side = WHITE;
+    board.material[0] = board.material[1] = 0;
+    pos.info = SearchInfo{};
+    clear_history(pos);
 }
 
-void clear_move_counters() {
-    search_info.irreversible_index = 0;
-    search_info.halfmove_clock = 0;
-    search_info.history_count = 0;
+void clear_move_counters(Position& pos) {
+    pos.info.irreversible_index = 0;
+    pos.info.halfmove_clock = 0;
+    pos.info.history_count = 0;
 }
 
-void clear_history() { memset(game_history, 0, sizeof game_history); }
+void clear_history(Position& pos) { memset(pos.history, 0, sizeof pos.history); }
+
+void copy_position(Position& to, const Position& from) {
+    to.board = from.board;
+    to.info = from.info;
+    memcpy(to.history, from.history, sizeof(HistoryEntry) * size_t(from.info.history_count + 1));
+    PlyRecord* next = to.records[0].next;
+    to.records[0] = from.records[0];
+    to.records[0].next = next;
+}
 
 // The keys have a generator of their own (xorshift64*, fixed seed), apart from
 // the C library's rand() that the magic search draws from: the keys, and so every
@@ -71,10 +78,10 @@ void init_zobrist_keys() {
     for (int sq = 40; sq < 48; sq++) ep_keys[sq] = next_key(state);
     for (U64& key : castle_keys) key = next_key(state);
     side_key = next_key(state);
-    clear_history();
 }
 
-U64 compute_full_key(PlyRecord* rec) {
+U64 compute_full_key(const Position& pos, PlyRecord* rec) {
+    const BoardState& board = pos.board;
     U64 key = 0;
     for (int piece = 0; piece < 12; piece++)
         for (U64 b = board.pieces[piece]; b; b &= b - 1) key ^= piece_keys[piece][lowest_square(b)];
@@ -84,10 +91,10 @@ U64 compute_full_key(PlyRecord* rec) {
     rec->pawn_key = pawns;
     if (board.side == WHITE) key ^= side_key;
     rec->base_key = key;
-    return key ^ castle_keys[rec->castling] ^ ep_keys[keyed_ep_square(rec->ep_square, board.side)];
+    return key ^ castle_keys[rec->castling] ^ ep_keys[keyed_ep_square(board, rec->ep_square, board.side)];
 }
 
-int keyed_ep_square(int ep, int side_to_move) {
+int keyed_ep_square(const BoardState& board, int ep, int side_to_move) {
     if (!ep) return 0;
     return (pawn_attacks[side_to_move][ep] & board.pieces[make_piece(PAWN, side_to_move)]) ? ep : 0;
 }
@@ -108,7 +115,7 @@ static int read_number(const char*& p) {
     return int(value);
 }
 
-static int piece_at(int sq) {
+static int piece_at(const BoardState& board, int sq) {
     for (int piece = 0; piece < 12; piece++)
         if (board.pieces[piece] & bit(sq)) return piece;
     return NO_PIECE;
@@ -116,8 +123,8 @@ static int piece_at(int sq) {
 
 // Rights that the placement cannot support (king or rook away from home) are
 // dropped, so castling never moves a piece that is not there.
-static int supported_castling(int rights) {
-    auto at = [](int sq, int piece) { return (board.pieces[piece] & bit(sq)) != 0; };
+static int supported_castling(const BoardState& board, int rights) {
+    auto at = [&board](int sq, int piece) { return (board.pieces[piece] & bit(sq)) != 0; };
     if (!at(4, W_KING)) rights &= ~(WHITE_SHORT | WHITE_LONG);
     if (!at(7, W_ROOK)) rights &= ~WHITE_SHORT;
     if (!at(0, W_ROOK)) rights &= ~WHITE_LONG;
@@ -129,7 +136,7 @@ static int supported_castling(int rights) {
 
 // An en-passant square is kept only where a pawn can just have passed over it:
 // otherwise an en-passant capture would take a pawn that is not there.
-static int supported_ep_square(int sq) {
+static int supported_ep_square(const BoardState& board, int sq) {
     if (sq == 0) return 0;
     int us = board.side;
     int pushed = us == WHITE ? sq - 8 : sq + 8;   // where the enemy pawn stands
@@ -141,8 +148,10 @@ static int supported_ep_square(int sq) {
     return sq;
 }
 
-void parse_fen(const char* fen, PlyRecord* rec) {
-    clear_history();
+void parse_fen(Position& pos, const char* fen, PlyRecord* rec) {
+    BoardState& board = pos.board;
+    SearchInfo& search_info = pos.info;
+    clear_history(pos);
     memset(board.pieces, 0, sizeof board.pieces);
     for (int& sq : board.mailbox) sq = NO_PIECE;
     rec->castling = 0;
@@ -152,7 +161,7 @@ void parse_fen(const char* fen, PlyRecord* rec) {
     rec->captured = NO_PIECE;
     rec->key = 0;
     rec->move_count = 0;
-    clear_move_counters();
+    clear_move_counters(pos);
     search_info.start_fullmove = 1;
     board.side = WHITE;
     board.material[0] = board.material[1] = 0;
@@ -221,19 +230,21 @@ void parse_fen(const char* fen, PlyRecord* rec) {
         if (fullmove > 0) search_info.start_fullmove = fullmove;
     }
     search_info.start_side = board.side;
-    rec->castling = supported_castling(rec->castling);
-    rec->ep_square = supported_ep_square(ep);
-    rec->key = compute_full_key(rec);
-    game_history[0].key = rec->key;
-    game_history[0].irreversible_index = 0;
+    rec->castling = supported_castling(board, rec->castling);
+    rec->ep_square = supported_ep_square(board, ep);
+    rec->key = compute_full_key(pos, rec);
+    pos.history[0].key = rec->key;
+    pos.history[0].irreversible_index = 0;
 }
 
-std::string position_to_fen(const PlyRecord* rec) {
+std::string position_to_fen(const Position& pos, const PlyRecord* rec) {
+    const BoardState& board = pos.board;
+    const SearchInfo& search_info = pos.info;
     std::string fen;
     for (int rank = 7; rank >= 0; rank--) {
         int empty = 0;
         for (int file = 0; file < 8; file++) {
-            int piece = piece_at(make_square(file, rank));
+            int piece = piece_at(pos.board, make_square(file, rank));
             if (piece == NO_PIECE) {
                 empty++;
                 continue;
@@ -265,7 +276,7 @@ std::string position_to_fen(const PlyRecord* rec) {
     return fen;
 }
 
-void print_board(const PlyRecord* rec) {
+void print_board(const Position& pos, const PlyRecord* rec) {
     static const char* const castling_text[16] = {"-",  "K",  "Q",   "QK",  "k",  "kK",  "kQ",  "kQK",
                                                   "q",  "qK", "qQ",  "qQK", "qk", "qkK", "qkQ", "qkQK"};
     char diagram[8 * 9 + 2];
@@ -273,7 +284,7 @@ void print_board(const PlyRecord* rec) {
     for (int rank = 7; rank >= 0; rank--) {
         *out++ = '\n';
         for (int file = 0; file < 8; file++) {
-            int piece = piece_at(make_square(file, rank));
+            int piece = piece_at(pos.board, make_square(file, rank));
             *out++ = piece == NO_PIECE ? '.' : PIECE_LETTERS[piece];
         }
     }
@@ -307,9 +318,9 @@ Move parse_move_text(const char* text) {
     return m;
 }
 
-const char* move_to_text(Move m) {
-    static char text[6];
+std::string move_to_text(Move m) {
     if (m == 0) return "0000";  // UCI's null move
+    char text[6];
     int from = move_from(m), to = move_to(m);
     text[0] = char('a' + file_of(from));
     text[1] = char('1' + rank_of(from));
@@ -320,7 +331,8 @@ const char* move_to_text(Move m) {
     return text;
 }
 
-bool board_is_consistent(const PlyRecord* rec) {
+bool board_is_consistent(const Position& pos, const PlyRecord* rec) {
+    const BoardState& board = pos.board;
     U64 seen = 0, occ[2] = {0, 0};
     int material[2] = {0, 0};
     for (int piece = 0; piece < 12; piece++) {
@@ -339,6 +351,6 @@ bool board_is_consistent(const PlyRecord* rec) {
     if (occ[0] != board.occupancy[0] || occ[1] != board.occupancy[1]) return false;
     if (material[0] != board.material[0] || material[1] != board.material[1]) return false;
     PlyRecord copy = *rec;
-    U64 key = compute_full_key(&copy);
+    U64 key = compute_full_key(pos, &copy);
     return key == rec->key && copy.base_key == rec->base_key && copy.pawn_key == rec->pawn_key;
 }

@@ -1,6 +1,6 @@
-// Board representation: the global board, the ring of per-ply records, the
-// search-control record with the move counters, the game history, Zobrist
-// keys, FEN in and out, the board diagram and moves as text.
+// Board representation: the position record (board, ring of per-ply records,
+// move counters, game history), Zobrist keys, FEN in and out, the board
+// diagram and moves as text. Every thread plays on a position of its own.
 #pragma once
 
 #include <string>
@@ -66,11 +66,15 @@ struct HistoryEntry {
     int irreversible_index;
 };
 
-extern BoardState board;
-extern PlyRecord position_stack[STACK_SIZE];
-extern PlyRecord* last_record;
-extern SearchInfo search_info;
-extern HistoryEntry game_history[HISTORY_SIZE];
+// Everything make and unmake change. The records form a ring (each record's
+// `next` points into the same position), so a position is never copied
+// whole: copy_position carries a game over to another one.
+struct Position {
+    BoardState board;
+    SearchInfo info;
+    PlyRecord records[STACK_SIZE];
+    HistoryEntry history[HISTORY_SIZE];
+};
 
 extern U64 piece_keys[12][64];
 extern U64 ep_keys[64];
@@ -81,9 +85,14 @@ extern const int piece_value[12];
 
 constexpr const char* START_FEN = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
 
-void init_position_stack();
-void clear_move_counters();
-void clear_history();
+// An empty board, linked records, cleared counters and history.
+void init_position(Position& pos);
+void clear_move_counters(Position& pos);
+void clear_history(Position& pos);
+// The game's first record: FEN set-up and the moves of "position" go here.
+inline PlyRecord* root_record(Position& pos) { return &pos.records[0]; }
+// Makes `to` the game of `from` (board, counters, history and root record).
+void copy_position(Position& to, const Position& from);
 
 // Fills the key tables from a fixed-seed generator of their own: the same keys on
 // every start, whatever rand() has been used for before.
@@ -91,19 +100,19 @@ void init_zobrist_keys();
 // The en-passant square as the key sees it: only when a pawn of the side to
 // move stands ready to take there (else 0), so that a double step nobody can
 // answer does not make a repeated position look new.
-int keyed_ep_square(int ep, int side_to_move);
+int keyed_ep_square(const BoardState& board, int ep, int side_to_move);
 // Refreshes the record's base key from the board and returns the full key.
-U64 compute_full_key(PlyRecord* rec);
+U64 compute_full_key(const Position& pos, PlyRecord* rec);
 
 // Lenient FEN reader: never fails, skips what it does not understand.
-void parse_fen(const char* fen, PlyRecord* rec);
-std::string position_to_fen(const PlyRecord* rec);
-void print_board(const PlyRecord* rec);
+void parse_fen(Position& pos, const char* fen, PlyRecord* rec);
+std::string position_to_fen(const Position& pos, const PlyRecord* rec);
+void print_board(const Position& pos, const PlyRecord* rec);
 void print_bitboard(uint32_t low, uint32_t high);
 
 // Move text: "e2e4", "e7e8q". parse_move_text gives only from, to and promotion bits.
 Move parse_move_text(const char* text);
-const char* move_to_text(Move m);
+std::string move_to_text(Move m);
 
 // Recomputes everything make keeps incrementally; true when all agree.
-bool board_is_consistent(const PlyRecord* rec);
+bool board_is_consistent(const Position& pos, const PlyRecord* rec);

@@ -45,7 +45,6 @@
 
 // ---- Tunable constants ---------------------------------------------------------
 constexpr int PASSER_KING_STEPS = 3;  // king-distance term counts at most this many steps
-constexpr int PAWN_TABLE_ENTRIES = 1 << 14;  // pawn-structure cache, a power of two
 // Share of the score the side ahead keeps, out of SCALE_NORMAL.
 constexpr int SCALE_NORMAL = 64;
 constexpr int SCALE_DRAWISH = 8;              // no pawns, less than DRAWISH_MARGIN ahead in pieces
@@ -348,15 +347,15 @@ void build_proximity_tables() {
 
 constexpr U64 DARK_SQUARES = 0xAA55AA55AA55AA55ULL;
 
-static int non_pawn_material(int side) {
+static int non_pawn_material(const BoardState& board, int side) {
     return board.material[side] - piece_value[W_PAWN] * popcount(board.pieces[make_piece(PAWN, side)]);
 }
 
 // How much of its score the side ahead keeps, out of SCALE_NORMAL.
-static int endgame_scale(int strong) {
+static int endgame_scale(const BoardState& board, int strong) {
     const U64* p = board.pieces;
     int weak = strong ^ 1;
-    int strong_pieces = non_pawn_material(strong), weak_pieces = non_pawn_material(weak);
+    int strong_pieces = non_pawn_material(board, strong), weak_pieces = non_pawn_material(board, weak);
     if (!p[make_piece(PAWN, strong)]) {
         // A lone minor, or two knights, cannot force mate.
         if (strong_pieces <= piece_value[W_BISHOP]) return 0;
@@ -381,7 +380,7 @@ static int edge_closeness(int sq) {
 }
 
 // Bonus for the side with mating material against a bare king, its own view.
-static int mop_up(int strong) {
+static int mop_up(const BoardState& board, int strong) {
     const U64* p = board.pieces;
     int weak_king = lowest_square(p[make_piece(KING, strong ^ 1)]);
     int strong_king = lowest_square(p[make_piece(KING, strong)]);
@@ -399,13 +398,13 @@ static int mop_up(int strong) {
 }
 
 // The side ahead against a bare king, with enough to mate: that side, or -1.
-static int mating_side() {
+static int mating_side(const BoardState& board) {
     const U64* p = board.pieces;
     for (int strong : {WHITE, BLACK}) {
         int weak = strong ^ 1;
         if (board.occupancy[weak] != p[make_piece(KING, weak)]) continue;
         if (p[make_piece(PAWN, strong)]) continue;  // the pawn terms already lead the way
-        if (endgame_scale(strong) == 0) continue;
+        if (endgame_scale(board, strong) == 0) continue;
         return strong;
     }
     return -1;
@@ -521,22 +520,15 @@ static Score passer_terms(int side, U64 passers, U64 own, U64 occ, int own_king,
     return s;
 }
 
-// The pawn-only terms of both sides, cached by the pawn key.
-struct PawnEntry {
-    U64 key;
-    Score score;       // White's minus Black's
-    U64 passers[2];    // each in its owner's orientation (Black's flipped)
-};
-static PawnEntry pawn_table[PAWN_TABLE_ENTRIES];
+void clear_pawn_table(PawnTable& table) { memset(&table, 0, sizeof table); }
 
-void clear_pawn_table() { memset(pawn_table, 0, sizeof pawn_table); }
-
+// The cached entry, or `scratch` filled afresh when there is no table.
+// Traced evaluations count every weight, so they never read the cache.
 template <bool Trace>
-static const PawnEntry& pawn_entry(const PlyRecord* rec, EvalTrace* trace) {
-    static PawnEntry scratch;
-    // Traced evaluations count every weight, so they never read the cache.
-    PawnEntry& e = Trace ? scratch : pawn_table[rec->pawn_key & (PAWN_TABLE_ENTRIES - 1)];
-    if (!Trace && e.key == rec->pawn_key && e.key) return e;
+static const PawnEntry& pawn_entry(const BoardState& board, const PlyRecord* rec, PawnTable* table,
+                                   PawnEntry& scratch, EvalTrace* trace) {
+    PawnEntry& e = Trace || !table ? scratch : table->entries[rec->pawn_key & (PAWN_TABLE_ENTRIES - 1)];
+    if (&e != &scratch && e.key == rec->pawn_key && e.key) return e;
     const U64* p = board.pieces;
     e.key = rec->pawn_key;
     e.score = pawn_structure<Trace>(WHITE, p[W_PAWN], p[B_PAWN], &e.passers[WHITE], trace) -
@@ -554,7 +546,7 @@ struct PieceTables {
 // Pieces of one kind and colour, from the owner's view; the proximity terms
 // go to *fixed.
 template <bool Trace>
-static Score piece_terms(int kind, int side, U64 occ, U64 area, int enemy_king, bool attack_terms, int* fixed,
+static Score piece_terms(const BoardState& board, int kind, int side, U64 occ, U64 area, int enemy_king, bool attack_terms, int* fixed,
                          EvalTrace* trace) {
     const EvalWeights& w = eval_weights;
     static const PieceTables tables[5] = {
@@ -590,8 +582,9 @@ static Score piece_terms(int kind, int side, U64 occ, U64 area, int enemy_king, 
 }
 
 template <bool Trace>
-static int evaluate_terms(const PlyRecord* rec, EvalTrace* trace) {
+static int evaluate_terms(const Position& pos, const PlyRecord* rec, PawnTable* table, EvalTrace* trace) {
     const EvalWeights& w = eval_weights;
+    const BoardState& board = pos.board;
     const U64* p = board.pieces;
     U64 occ = board.occupancy[0] | board.occupancy[1];
     int wk = lowest_square(p[W_KING]), bk = lowest_square(p[B_KING]);
@@ -614,7 +607,8 @@ static int evaluate_terms(const PlyRecord* rec, EvalTrace* trace) {
                                  rec->castling & BLACK_LONG, trace);
 
     // 3. Pawns.
-    const PawnEntry& pawns = pawn_entry<Trace>(rec, trace);
+    PawnEntry scratch;
+    const PawnEntry& pawns = pawn_entry<Trace>(board, rec, table, scratch, trace);
     white += pawns.score;
     int white_pieces = popcount(board.occupancy[WHITE] & ~p[W_PAWN] & ~p[W_KING]);
     int black_pieces = popcount(board.occupancy[BLACK] & ~p[B_PAWN] & ~p[B_KING]);
@@ -631,8 +625,8 @@ static int evaluate_terms(const PlyRecord* rec, EvalTrace* trace) {
     bool white_attacks = !black_queen || (bit(wk) & SAFE_KING_SQUARES);
     bool black_attacks = !white_queen || (bit(bk ^ 56) & SAFE_KING_SQUARES);
     for (int kind = KNIGHT; kind <= QUEEN; kind++) {
-        white += piece_terms<Trace>(kind, WHITE, occ, white_area, bk, white_attacks, &white_fixed, trace);
-        black += piece_terms<Trace>(kind, BLACK, occ, black_area, wk, black_attacks, &black_fixed, trace);
+        white += piece_terms<Trace>(board, kind, WHITE, occ, white_area, bk, white_attacks, &white_fixed, trace);
+        black += piece_terms<Trace>(board, kind, BLACK, occ, black_area, wk, black_attacks, &black_fixed, trace);
     }
     if (popcount(p[W_BISHOP]) >= 2) add<Trace>(white, w.bishop_pair, WHITE, trace);
     if (popcount(p[B_BISHOP]) >= 2) add<Trace>(black, w.bishop_pair, BLACK, trace);
@@ -656,14 +650,14 @@ static int evaluate_terms(const PlyRecord* rec, EvalTrace* trace) {
     // 6. End games: scale the score of the side ahead toward a draw where the
     // material cannot win; help the attacker of a bare king to mate it.
     Score total = white - black;
-    int phase = game_phase();
+    int phase = game_phase(board);
     int fixed = white_fixed - black_fixed;
     // Truncation toward zero keeps the colours symmetric.
     int blended = (mg_value(total) * phase + eg_value(total) * (PHASE_MAX - phase)) / PHASE_MAX + fixed;
-    int scale = blended > 0 ? endgame_scale(WHITE) : blended < 0 ? endgame_scale(BLACK) : SCALE_NORMAL;
-    int mating = mating_side();
-    int mopup = mating == WHITE ? mop_up(WHITE) : mating == BLACK ? -mop_up(BLACK) : 0;
-    int fifty = search_info.halfmove_clock < 100 ? search_info.halfmove_clock : 100;
+    int scale = blended > 0 ? endgame_scale(board, WHITE) : blended < 0 ? endgame_scale(board, BLACK) : SCALE_NORMAL;
+    int mating = mating_side(board);
+    int mopup = mating == WHITE ? mop_up(board, WHITE) : mating == BLACK ? -mop_up(board, BLACK) : 0;
+    int fifty = pos.info.halfmove_clock < 100 ? pos.info.halfmove_clock : 100;
     int score = (blended * scale / SCALE_NORMAL + mopup) * (FIFTY_MOVE_DIVISOR - fifty) / FIFTY_MOVE_DIVISOR;
     if constexpr (Trace) {
         trace->fixed = fixed;
@@ -675,9 +669,11 @@ static int evaluate_terms(const PlyRecord* rec, EvalTrace* trace) {
     return board.side == WHITE ? score : -score;
 }
 
-int evaluate(const PlyRecord* rec) { return evaluate_terms<false>(rec, nullptr); }
+int evaluate(const Position& pos, const PlyRecord* rec, PawnTable* pawns) {
+    return evaluate_terms<false>(pos, rec, pawns, nullptr);
+}
 
-int evaluate_traced(const PlyRecord* rec, EvalTrace* trace) {
+int evaluate_traced(const Position& pos, const PlyRecord* rec, EvalTrace* trace) {
     memset(trace, 0, sizeof *trace);
-    return evaluate_terms<true>(rec, trace);
+    return evaluate_terms<true>(pos, rec, nullptr, trace);
 }

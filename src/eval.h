@@ -106,17 +106,31 @@ void build_proximity_tables();
 // Per-square pawn masks the evaluation reads.
 void init_eval_masks();
 
-inline int game_phase() {
+inline int game_phase(const BoardState& board) {
     const U64* p = board.pieces;
     int phase = popcount(p[W_KNIGHT] | p[B_KNIGHT] | p[W_BISHOP] | p[B_BISHOP]) +
                 2 * popcount(p[W_ROOK] | p[B_ROOK]) + 4 * popcount(p[W_QUEEN] | p[B_QUEEN]);
     return phase < PHASE_MAX ? phase : PHASE_MAX;
 }
 
-// Forgets the cached pawn structures (after the weights change).
-void clear_pawn_table();
+constexpr int PAWN_TABLE_ENTRIES = 1 << 14;  // a power of two
 
-// Score of the board position for the side to move, in centipawns.
-int evaluate(const PlyRecord* rec);
+// The pawn-only terms of both sides, cached by the pawn key.
+struct PawnEntry {
+    U64 key;
+    Score score;       // White's minus Black's
+    U64 passers[2];    // each in its owner's orientation (Black's flipped)
+};
+// One per search thread.
+struct PawnTable {
+    PawnEntry entries[PAWN_TABLE_ENTRIES];
+};
+
+// Forgets the cached pawn structures (after the weights change).
+void clear_pawn_table(PawnTable& table);
+
+// Score of the board position for the side to move, in centipawns. Without
+// a pawn table the pawn terms are computed afresh.
+int evaluate(const Position& pos, const PlyRecord* rec, PawnTable* pawns = nullptr);
 // The same score, with every weight's coefficients written to *trace.
-int evaluate_traced(const PlyRecord* rec, EvalTrace* trace);
+int evaluate_traced(const Position& pos, const PlyRecord* rec, EvalTrace* trace);

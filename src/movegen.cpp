@@ -25,7 +25,8 @@ constexpr U64 RANK_2 = 0x000000000000FF00ULL;
 constexpr U64 RANK_7 = 0x00FF000000000000ULL;
 constexpr U64 RANK_1_AND_8 = 0xFF000000000000FFULL;
 
-void update_check_info(PlyRecord* rec) {
+void update_check_info(const Position& pos, PlyRecord* rec) {
+    const BoardState& board = pos.board;
     int own = board.side, enemy = own ^ 1;
     const U64* p = board.pieces;
     U64 king = p[make_piece(KING, own)];
@@ -85,12 +86,13 @@ static inline U64 forward(U64 b, int side, int n) { return side == WHITE ? b << 
 
 // The shared frame of both generators. `quiet` selects all moves or the
 // tactical subset (captures, en passant, promotions, steps to the seventh rank).
-static void generate(PlyRecord* rec, bool quiet) {
+static void generate(const Position& pos, PlyRecord* rec, bool quiet) {
+    const BoardState& board = pos.board;
     rec->target_mask = ~0ULL;
     rec->second_mask = 0;
     rec->captured = NO_PIECE;
     rec->move_count = 0;
-    update_check_info(rec);
+    update_check_info(pos, rec);
 
     int own = board.side;
     const U64* p = board.pieces;
@@ -151,14 +153,15 @@ static void generate(PlyRecord* rec, bool quiet) {
     }
 }
 
-void generate_moves(PlyRecord* rec) { generate(rec, true); }
-void generate_captures(PlyRecord* rec) { generate(rec, false); }
+void generate_moves(const Position& pos, PlyRecord* rec) { generate(pos, rec, true); }
+void generate_captures(const Position& pos, PlyRecord* rec) { generate(pos, rec, false); }
 
 // Number of legal moves, without making any: moves of pinned pieces must stay
 // on their pin line, king steps must not land on attacked squares, castling
 // must not pass one. Only en passant is tried on the board.
-int count_legal_moves(PlyRecord* rec) {
-    generate_moves(rec);
+int count_legal_moves(Position& pos, PlyRecord* rec) {
+    generate_moves(pos, rec);
+    const BoardState& board = pos.board;
     int own = board.side, enemy = own ^ 1;
     const U64* p = board.pieces;
     U64 king = p[make_piece(KING, own)];
@@ -198,9 +201,9 @@ int count_legal_moves(PlyRecord* rec) {
             else
                 legal += !attacked(to);
         } else if (m & MOVE_EN_PASSANT) {
-            if (make_move(i, rec, rec->next)) {
+            if (make_move(pos, i, rec, rec->next)) {
                 legal++;
-                unmake_move(i, rec);
+                unmake_move(pos, i, rec);
             }
         } else {
             legal += !(pinned & bit(from)) || (pin_line[from] & bit(to));
@@ -211,7 +214,7 @@ int count_legal_moves(PlyRecord* rec) {
 
 // ---- Make and unmake ------------------------------------------------------
 
-static inline void move_piece_bits(int piece, int from, int to) {
+static inline void move_piece_bits(BoardState& board, int piece, int from, int to) {
     U64 from_to = bit(from) | bit(to);
     board.pieces[piece] ^= from_to;
     board.occupancy[colour_of(piece)] ^= from_to;
@@ -219,7 +222,7 @@ static inline void move_piece_bits(int piece, int from, int to) {
     board.mailbox[to] = piece;
 }
 
-static inline void toggle_piece(int piece, int sq) {
+static inline void toggle_piece(BoardState& board, int piece, int sq) {
     board.pieces[piece] ^= bit(sq);
     board.occupancy[colour_of(piece)] ^= bit(sq);
 }
@@ -235,15 +238,15 @@ static inline void castling_rook_squares(int king_to, int king_from, int& rook_f
 }
 
 // Takes the board changes of m back; the mover is the side not to move now.
-static void undo_board(Move m, PlyRecord* cur) {
+static void undo_board(BoardState& board, Move m, PlyRecord* cur) {
     int from = move_from(m), to = move_to(m), piece = move_piece(m);
     int side = colour_of(piece), enemy = side ^ 1;
     switch (move_kind(m)) {
     case MOVE_CAPTURE | MOVE_PROMOTION:
     case MOVE_PROMOTION: {
         int promoted = make_piece(move_promotion_kind(m), side);
-        toggle_piece(promoted, to);
-        toggle_piece(piece, from);
+        toggle_piece(board, promoted, to);
+        toggle_piece(board, piece, from);
         board.mailbox[from] = piece;
         board.mailbox[to] = NO_PIECE;
         board.material[side] -= piece_value[promoted] - piece_value[piece];
@@ -252,52 +255,53 @@ static void undo_board(Move m, PlyRecord* cur) {
     case MOVE_CASTLE: {
         int rook_from, rook_to;
         castling_rook_squares(to, from, rook_from, rook_to);
-        move_piece_bits(piece, to, from);
-        move_piece_bits(make_piece(ROOK, side), rook_to, rook_from);
+        move_piece_bits(board, piece, to, from);
+        move_piece_bits(board, make_piece(ROOK, side), rook_to, rook_from);
         break;
     }
     default:
-        move_piece_bits(piece, to, from);
+        move_piece_bits(board, piece, to, from);
         break;
     }
     if (m & MOVE_CAPTURE) {
         int cap = cur->captured;
-        toggle_piece(cap, to);
+        toggle_piece(board, cap, to);
         board.mailbox[to] = cap;
         board.material[enemy] += piece_value[cap];
         cur->captured = NO_PIECE;
     } else if (m & MOVE_EN_PASSANT) {
         int cap_sq = make_square(file_of(to), rank_of(from));
-        toggle_piece(cur->captured, cap_sq);
+        toggle_piece(board, cur->captured, cap_sq);
         board.mailbox[cap_sq] = cur->captured;
         board.material[enemy] += piece_value[cur->captured];
         cur->captured = NO_PIECE;
     }
 }
 
-static inline void push_history(U64 key) {
-    SearchInfo& si = search_info;
+static inline void push_history(Position& pos, U64 key) {
+    SearchInfo& si = pos.info;
     si.history_count++;
-    game_history[si.history_count].key = key;
-    game_history[si.history_count].irreversible_index = si.irreversible_index;
+    pos.history[si.history_count].key = key;
+    pos.history[si.history_count].irreversible_index = si.irreversible_index;
 }
 
-static inline void pop_history(const PlyRecord* cur) {
-    SearchInfo& si = search_info;
-    game_history[si.history_count] = HistoryEntry{0, 0};
+static inline void pop_history(Position& pos, const PlyRecord* cur) {
+    SearchInfo& si = pos.info;
+    pos.history[si.history_count] = HistoryEntry{0, 0};
     si.history_count--;
     si.irreversible_index = cur->saved_irreversible;
     si.halfmove_clock = cur->saved_halfmove;
 }
 
 // True when the king of `side` would be attacked standing on each of the squares.
-static bool king_path_attacked(int side, int king_code, const int* squares, int n, PlyRecord* scratch) {
+static bool king_path_attacked(Position& pos, int side, int king_code, const int* squares, int n, PlyRecord* scratch) {
+    BoardState& board = pos.board;
     U64 king = board.pieces[king_code], own = board.occupancy[side];
     bool attacked = false;
     for (int i = 0; i < n && !attacked; i++) {
         board.pieces[king_code] = bit(squares[i]);
         board.occupancy[side] = (own & ~king) | bit(squares[i]);
-        update_check_info(scratch);
+        update_check_info(pos, scratch);
         attacked = scratch->check_count != 0;
     }
     board.pieces[king_code] = king;
@@ -305,9 +309,10 @@ static bool king_path_attacked(int side, int king_code, const int* squares, int 
     return attacked;
 }
 
-Move make_move(int index, PlyRecord* cur, PlyRecord* next) {
+Move make_move(Position& pos, int index, PlyRecord* cur, PlyRecord* next) {
     Move m = cur->moves[index];
-    SearchInfo& si = search_info;
+    BoardState& board = pos.board;
+    SearchInfo& si = pos.info;
     if (si.history_count + 1 >= HISTORY_SIZE) return 0;  // never reached: game moves stop well before
 
     int side = board.side, enemy = side ^ 1;
@@ -322,7 +327,7 @@ Move make_move(int index, PlyRecord* cur, PlyRecord* next) {
 
     if (kind == MOVE_CASTLE) {
         int path[3] = {from, (from + to) / 2, to};
-        bool attacked = king_path_attacked(side, piece, path, 3, next);
+        bool attacked = king_path_attacked(pos, side, piece, path, 3, next);
         next->check_count = saved_check_count;
         next->checker_square = saved_checker;
         if (attacked) return 0;
@@ -338,7 +343,7 @@ Move make_move(int index, PlyRecord* cur, PlyRecord* next) {
     if (m & MOVE_CAPTURE) {
         int cap = board.mailbox[to];
         cur->captured = cap;
-        toggle_piece(cap, to);
+        toggle_piece(board, cap, to);
         base ^= piece_keys[cap][to];
         if (kind_of(cap) == PAWN) pawn_key ^= piece_keys[cap][to];
         board.material[enemy] -= piece_value[cap];
@@ -347,8 +352,8 @@ Move make_move(int index, PlyRecord* cur, PlyRecord* next) {
     case MOVE_CAPTURE | MOVE_PROMOTION:
     case MOVE_PROMOTION: {
         int promoted = make_piece(move_promotion_kind(m), side);
-        toggle_piece(piece, from);
-        toggle_piece(promoted, to);
+        toggle_piece(board, piece, from);
+        toggle_piece(board, promoted, to);
         board.mailbox[from] = NO_PIECE;
         board.mailbox[to] = promoted;
         base ^= piece_keys[piece][from] ^ piece_keys[promoted][to];
@@ -360,11 +365,11 @@ Move make_move(int index, PlyRecord* cur, PlyRecord* next) {
         int cap = piece ^ 1;
         int cap_sq = make_square(file_of(to), rank_of(from));
         cur->captured = cap;
-        toggle_piece(cap, cap_sq);
+        toggle_piece(board, cap, cap_sq);
         board.mailbox[cap_sq] = NO_PIECE;
         base ^= piece_keys[cap][cap_sq];
         board.material[enemy] -= piece_value[cap];
-        move_piece_bits(piece, from, to);
+        move_piece_bits(board, piece, from, to);
         base ^= piece_keys[piece][from] ^ piece_keys[piece][to];
         pawn_key ^= piece_keys[cap][cap_sq] ^ piece_keys[piece][from] ^ piece_keys[piece][to];
         break;
@@ -372,15 +377,15 @@ Move make_move(int index, PlyRecord* cur, PlyRecord* next) {
     case MOVE_CASTLE: {
         int rook = make_piece(ROOK, side), rook_from, rook_to;
         castling_rook_squares(to, from, rook_from, rook_to);
-        move_piece_bits(piece, from, to);
-        move_piece_bits(rook, rook_from, rook_to);
+        move_piece_bits(board, piece, from, to);
+        move_piece_bits(board, rook, rook_from, rook_to);
         base ^= piece_keys[piece][from] ^ piece_keys[piece][to] ^ piece_keys[rook][rook_from] ^
                 piece_keys[rook][rook_to];
         irreversible = false;
         break;
     }
     default:  // quiet, capture, double step
-        move_piece_bits(piece, from, to);
+        move_piece_bits(board, piece, from, to);
         base ^= piece_keys[piece][from] ^ piece_keys[piece][to];
         if (kind_of(piece) == PAWN) pawn_key ^= piece_keys[piece][from] ^ piece_keys[piece][to];
         if (kind == MOVE_DOUBLE_STEP) ep = (from + to) / 2;
@@ -398,15 +403,15 @@ Move make_move(int index, PlyRecord* cur, PlyRecord* next) {
     next->ep_square = ep;
     next->base_key = base;
     next->pawn_key = pawn_key;
-    next->key = base ^ ep_keys[keyed_ep_square(ep, enemy)] ^ castle_keys[castling];
+    next->key = base ^ ep_keys[keyed_ep_square(board, ep, enemy)] ^ castle_keys[castling];
 
     // Legality: the mover's king must not stand attacked.
-    update_check_info(next);
+    update_check_info(pos, next);
     bool illegal = next->check_count != 0;
     next->check_count = saved_check_count;
     next->checker_square = saved_checker;
     if (illegal) {
-        undo_board(m, cur);
+        undo_board(board, m, cur);
         next->castling = saved_castling;
         next->ep_square = saved_ep;
         next->key = saved_key;
@@ -417,39 +422,39 @@ Move make_move(int index, PlyRecord* cur, PlyRecord* next) {
         return 0;
     }
     board.side ^= 1;
-    push_history(next->key);
+    push_history(pos, next->key);
     si.ply++;
     return m;
 }
 
-void unmake_move(int index, PlyRecord* cur) {
-    board.side ^= 1;
-    search_info.ply--;
-    pop_history(cur);
-    undo_board(cur->moves[index], cur);
+void unmake_move(Position& pos, int index, PlyRecord* cur) {
+    pos.board.side ^= 1;
+    pos.info.ply--;
+    pop_history(pos, cur);
+    undo_board(pos.board, cur->moves[index], cur);
 }
 
-void make_null_move(PlyRecord* cur, PlyRecord* next) {
-    SearchInfo& si = search_info;
+void make_null_move(Position& pos, PlyRecord* cur, PlyRecord* next) {
+    SearchInfo& si = pos.info;
     next->ep_square = 0;
     next->castling = cur->castling;
     next->base_key = cur->base_key ^ side_key;
     next->pawn_key = cur->pawn_key;
     next->key = next->base_key ^ castle_keys[next->castling];
-    board.side ^= 1;
+    pos.board.side ^= 1;
     si.ply++;
     cur->saved_halfmove = si.halfmove_clock;
     cur->saved_irreversible = si.irreversible_index;
     si.halfmove_clock++;
     // A repetition does not reach back across a null move.
     si.irreversible_index = si.history_count + 1;
-    push_history(next->key);
+    push_history(pos, next->key);
 }
 
-void unmake_null_move(PlyRecord* cur) {
-    board.side ^= 1;
-    search_info.ply--;
-    pop_history(cur);
+void unmake_null_move(Position& pos, PlyRecord* cur) {
+    pos.board.side ^= 1;
+    pos.info.ply--;
+    pop_history(pos, cur);
 }
 
 // ---- Moves of a "position" command -----------------------------------------
@@ -461,21 +466,22 @@ static int find_text_move(Move word, int compare_promotion, const PlyRecord* rec
     return -1;
 }
 
-int make_move_by_word(Move word, int compare_promotion, PlyRecord* rec) {
-    generate_moves(rec);
+int make_move_by_word(Position& pos, Move word, int compare_promotion, PlyRecord* rec) {
+    generate_moves(pos, rec);
     int i = find_text_move(word, compare_promotion, rec);
     if (i < 0) return 0;
-    make_move(i, rec, rec);
+    make_move(pos, i, rec, rec);
     return 1;
 }
 
-int find_and_make_text_move(Move move, int compare_promotion, PlyRecord* rec) {
-    generate_moves(rec);
+int find_and_make_text_move(Position& pos, Move move, int compare_promotion, PlyRecord* rec) {
+    generate_moves(pos, rec);
     int i = find_text_move(move, compare_promotion, rec);
-    return i >= 0 && make_move(i, rec, rec) != 0;
+    return i >= 0 && make_move(pos, i, rec, rec) != 0;
 }
 
-void apply_move_list(const char* text, PlyRecord* rec) {
+void apply_move_list(Position& pos, const char* text, PlyRecord* rec) {
+    const SearchInfo& search_info = pos.info;
     int compare_promotion = 0;
     const char* p = text;
     for (;;) {
@@ -488,9 +494,9 @@ void apply_move_list(const char* text, PlyRecord* rec) {
             log_print("info string Game too long: moves from the %ith on are ignored\n", search_info.history_count + 1);
             return;
         }
-        if (!find_and_make_text_move(m, compare_promotion, rec)) {
+        if (!find_and_make_text_move(pos, m, compare_promotion, rec)) {
             log_print("info string Can't understand move line\n");
-            print_board(rec);
+            print_board(pos, rec);
             // The rest of the line, shortened so that it stays one line.
             size_t rest = strlen(p);
             if (rest > MAX_ECHO) log_print("%.*s... (%zu more characters)\n", int(MAX_ECHO), p, rest - MAX_ECHO);
@@ -503,13 +509,13 @@ void apply_move_list(const char* text, PlyRecord* rec) {
 
 // ---- Repetition and the legal list -----------------------------------------
 
-int is_repetition(const PlyRecord* rec) {
-    const SearchInfo& si = search_info;
+int is_repetition(const Position& pos, const PlyRecord* rec) {
+    const SearchInfo& si = pos.info;
     // The entry at the irreversible index itself counts: after a capture it
     // holds the position before it (never equal to a later one), and at the
     // start of the history it holds the first position of the game.
     for (int i = si.history_count - 2; i >= si.irreversible_index; i -= 2)
-        if (game_history[i].key == rec->key) return 1;
+        if (pos.history[i].key == rec->key) return 1;
     return 0;
 }
 
@@ -531,15 +537,15 @@ void sort_by_score(int* scores, Move* moves, int count) {
     }
 }
 
-int generate_legal_moves(PlyRecord* rec) {
-    generate_moves(rec);
+int generate_legal_moves(Position& pos, PlyRecord* rec) {
+    generate_moves(pos, rec);
     int flags[MAX_MOVES];
     int legal = 0;
     for (int i = 0; i < rec->move_count; i++) {
-        flags[i] = make_move(i, rec, rec->next) ? 1 : 0;
+        flags[i] = make_move(pos, i, rec, rec->next) ? 1 : 0;
         if (flags[i]) {
             legal++;
-            unmake_move(i, rec);
+            unmake_move(pos, i, rec);
         }
     }
     sort_by_score(flags, rec->moves, rec->move_count);
@@ -547,7 +553,7 @@ int generate_legal_moves(PlyRecord* rec) {
     return legal;
 }
 
-bool square_attacked(int sq, int by) {
+bool square_attacked(const BoardState& board, int sq, int by) {
     const U64* p = board.pieces;
     U64 occ = board.occupancy[0] | board.occupancy[1];
     U64 queens = p[make_piece(QUEEN, by)];
@@ -557,7 +563,7 @@ bool square_attacked(int sq, int by) {
            (rook_attacks(sq, occ) & (p[make_piece(ROOK, by)] | queens));
 }
 
-std::string position_problem() {
+std::string position_problem(const BoardState& board) {
     for (int side = BLACK; side <= WHITE; side++) {
         const char* name = side == WHITE ? "White" : "Black";
         if (popcount(board.pieces[make_piece(KING, side)]) != 1)
@@ -565,7 +571,7 @@ std::string position_problem() {
         if (popcount(board.occupancy[side]) > 16) return std::string(name) + " has more than 16 pieces";
     }
     int waiting = board.side ^ 1;
-    if (square_attacked(lowest_square(board.pieces[make_piece(KING, waiting)]), board.side))
+    if (square_attacked(board, lowest_square(board.pieces[make_piece(KING, waiting)]), board.side))
         return "the side not to move is in check";
     return "";
 }

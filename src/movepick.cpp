@@ -8,13 +8,9 @@ constexpr int HISTORY_MAX = 16384;    // history values stay within +-HISTORY_MA
 constexpr int HISTORY_BONUS_CAP = 1600;
 constexpr int MVV_SCALE = 8;          // victim value weighs this much more than the attacker
 
-int history[2][64][64];
-Move killers[STACK_SIZE][2];
-Move counter_moves[12][64];
-
 // ---- Static exchange -------------------------------------------------------
 
-U64 attackers_to(U64 occ, int sq) {
+U64 attackers_to(const BoardState& board, U64 occ, int sq) {
     const U64* p = board.pieces;
     return (knight_attacks[sq] & (p[B_KNIGHT] | p[W_KNIGHT])) | (king_attacks[sq] & (p[B_KING] | p[W_KING])) |
            (pawn_attacks[0][sq] & p[B_PAWN]) | (pawn_attacks[1][sq] & p[W_PAWN]) |
@@ -25,11 +21,11 @@ U64 attackers_to(U64 occ, int sq) {
 // The swap list: each side in turn recaptures on the square with its least
 // valuable attacker; sliders behind a piece that has left join in (x-rays).
 // Either side may stop capturing when that is better for it.
-int see(Move m) {
+int see(const BoardState& board, Move m) {
     const U64* p = board.pieces;
     int to = move_to(m), from = move_from(m), mover = move_piece(m);
     U64 occ = board.occupancy[0] | board.occupancy[1];
-    U64 attackers = attackers_to(occ, to);
+    U64 attackers = attackers_to(board, occ, to);
     U64 rooklike = p[B_ROOK] | p[W_ROOK] | p[B_QUEEN] | p[W_QUEEN];
     U64 bishoplike = p[B_BISHOP] | p[W_BISHOP] | p[B_QUEEN] | p[W_QUEEN];
     int gain[40];
@@ -62,24 +58,21 @@ int see(Move m) {
 
 // ---- History, killers, counter moves ------------------------------------------
 
-void clear_move_ordering() {
-    memset(history, 0, sizeof history);
-    memset(killers, 0, sizeof killers);
-    memset(counter_moves, 0, sizeof counter_moves);
-}
+void clear_move_ordering(MoveHistory& h) { memset(&h, 0, sizeof h); }
 
-void age_move_ordering() {
-    for (auto& side : history)
+void age_move_ordering(MoveHistory& h) {
+    for (auto& side : h.history)
         for (auto& row : side)
             for (int& v : row) v /= 2;
-    memset(killers, 0, sizeof killers);
 }
 
 // Gravity update: the bonus shrinks as the value nears the limit, so values
 // stay bounded without a periodic rescale.
 static inline void history_add(int& entry, int bonus) { entry += bonus - entry * (bonus < 0 ? -bonus : bonus) / HISTORY_MAX; }
 
-void update_quiet_stats(Move best, const Move* quiets_tried, int quiet_count, int depth, int ply, Move previous) {
+void update_quiet_stats(MoveHistory& h, Move* killers, Move best, const Move* quiets_tried, int quiet_count,
+                        int depth, Move previous) {
+    auto& history = h.history;
     int side = colour_of(move_piece(best));
     int bonus = depth * depth + 2 * depth;
     if (bonus > HISTORY_BONUS_CAP) bonus = HISTORY_BONUS_CAP;
@@ -88,28 +81,28 @@ void update_quiet_stats(Move best, const Move* quiets_tried, int quiet_count, in
         Move m = quiets_tried[i];
         if (m != best) history_add(history[side][move_from(m)][move_to(m)], -bonus);
     }
-    Move* k = killers[ply];
-    if (k[0] != best) {
-        k[1] = k[0];
-        k[0] = best;
+    if (killers[0] != best) {
+        killers[1] = killers[0];
+        killers[0] = best;
     }
-    if (previous) counter_moves[move_piece(previous)][move_to(previous)] = best;
+    if (previous) h.counter_moves[move_piece(previous)][move_to(previous)] = best;
 }
 
 // ---- Scores ----------------------------------------------------------------------
 
 // Most valuable victim first, least valuable attacker among equals; a queen
 // promotion counts as winning a queen.
-static inline int capture_value(Move m) {
+static inline int capture_value(const BoardState& board, Move m) {
     int victim = (m & MOVE_EN_PASSANT) ? PAWN : board.mailbox[move_to(m)] == NO_PIECE ? -1 : kind_of(board.mailbox[move_to(m)]);
     int value = victim >= 0 ? MVV_SCALE * piece_value[make_piece(victim, WHITE)] : 0;
     if ((m & MOVE_PROMOTION) && move_promotion_kind(m) == QUEEN) value += MVV_SCALE * piece_value[W_QUEEN];
     return value - kind_of(move_piece(m));
 }
 
-void score_moves(const PlyRecord* rec, int* scores, Move hash_move, int ply, Move previous) {
-    const Move* k = killers[ply];
-    Move counter = previous ? counter_moves[move_piece(previous)][move_to(previous)] : 0;
+void score_moves(const BoardState& board, const MoveHistory& h, const PlyRecord* rec, int* scores, Move hash_move,
+                 const Move* killers, Move previous) {
+    const Move* k = killers;
+    Move counter = previous ? h.counter_moves[move_piece(previous)][move_to(previous)] : 0;
     int side = board.side;
     for (int i = 0; i < rec->move_count; i++) {
         Move m = rec->moves[i];
@@ -118,8 +111,8 @@ void score_moves(const PlyRecord* rec, int* scores, Move hash_move, int ply, Mov
             score = SCORE_HASH_MOVE;
         } else if (is_tactical(m)) {
             bool under_promotion = (m & MOVE_PROMOTION) && move_promotion_kind(m) != QUEEN;
-            bool good = !under_promotion && ((m & (MOVE_EN_PASSANT | MOVE_PROMOTION)) || see(m) >= 0);
-            score = (good ? SCORE_GOOD_CAPTURE : SCORE_BAD_CAPTURE) + capture_value(m);
+            bool good = !under_promotion && ((m & (MOVE_EN_PASSANT | MOVE_PROMOTION)) || see(board, m) >= 0);
+            score = (good ? SCORE_GOOD_CAPTURE : SCORE_BAD_CAPTURE) + capture_value(board, m);
         } else if (m == k[0]) {
             score = SCORE_KILLER_1;
         } else if (m == k[1]) {
@@ -127,12 +120,12 @@ void score_moves(const PlyRecord* rec, int* scores, Move hash_move, int ply, Mov
         } else if (m == counter) {
             score = SCORE_COUNTER;
         } else {
-            score = history[side][move_from(m)][move_to(m)];
+            score = h.history[side][move_from(m)][move_to(m)];
         }
         scores[i] = score;
     }
 }
 
-void score_captures(const PlyRecord* rec, int* scores) {
-    for (int i = 0; i < rec->move_count; i++) scores[i] = capture_value(rec->moves[i]);
+void score_captures(const BoardState& board, const PlyRecord* rec, int* scores) {
+    for (int i = 0; i < rec->move_count; i++) scores[i] = capture_value(board, rec->moves[i]);
 }

@@ -5,25 +5,26 @@
 #include "board.h"
 
 // Both colours' pieces that attack sq with the given occupancy.
-U64 attackers_to(U64 occ, int sq);
+U64 attackers_to(const BoardState& board, U64 occ, int sq);
 // Material outcome of the capture m for its mover, both sides recapturing
 // with their least valuable piece (x-rays included).
-int see(Move m);
+int see(const BoardState& board, Move m);
 
-// Quiet-move history by side, from and to; aged between searches.
-extern int history[2][64][64];
-// Quiet moves that caused a cut-off, two per ply.
-extern Move killers[STACK_SIZE][2];
-// The quiet reply that refuted a move, by the moved piece and its square.
-extern Move counter_moves[12][64];
+// What a thread's search has learnt about quiet moves. Killers live on the
+// search's per-ply stack and are passed in as a pair.
+struct MoveHistory {
+    int history[2][64][64];      // by side, from and to; aged between searches
+    Move counter_moves[12][64];  // the quiet reply that refuted a move, by its piece and square
+};
 
 // Clears what a new game should not inherit.
-void clear_move_ordering();
+void clear_move_ordering(MoveHistory& h);
 // Shrinks the history between searches so that old evidence fades.
-void age_move_ordering();
+void age_move_ordering(MoveHistory& h);
 // A quiet move caused a cut-off at `depth` after `quiets_tried` other quiets
 // failed: reward it, punish those, remember it as killer and counter move.
-void update_quiet_stats(Move best, const Move* quiets_tried, int quiet_count, int depth, int ply, Move previous);
+void update_quiet_stats(MoveHistory& h, Move* killers, Move best, const Move* quiets_tried, int quiet_count,
+                        int depth, Move previous);
 
 // Score bands, highest first.
 constexpr int SCORE_HASH_MOVE = 1 << 30;
@@ -34,9 +35,10 @@ constexpr int SCORE_COUNTER = SCORE_KILLER_1 - 2;
 constexpr int SCORE_BAD_CAPTURE = -(1 << 28);
 
 // Scores every move of rec's list into `scores` (same order).
-void score_moves(const PlyRecord* rec, int* scores, Move hash_move, int ply, Move previous);
+void score_moves(const BoardState& board, const MoveHistory& h, const PlyRecord* rec, int* scores, Move hash_move,
+                 const Move* killers, Move previous);
 // Captures and promotions only, by victim and attacker (quiescence).
-void score_captures(const PlyRecord* rec, int* scores);
+void score_captures(const BoardState& board, const PlyRecord* rec, int* scores);
 // Moves the best-scored move from index `from` on to index `from`.
 inline void pick_move(PlyRecord* rec, int* scores, int from) {
     int best = from;

@@ -18,7 +18,6 @@
 constexpr int DEFAULT_CLOCK_MS = 100000;    // a "go" without any limit plays as on this clock
 constexpr U64 CHECK_EVERY_NODES = 1024;     // clock, node limit and input looked at this often
 constexpr U64 NODE_REPORT_INTERVAL = 0x80000;
-constexpr int EVAL_NONE = 32001;            // no static evaluation (in check)
 
 constexpr int ASPIRATION_MIN_DEPTH = 5;
 constexpr int ASPIRATION_WINDOW = 20;
@@ -45,32 +44,32 @@ constexpr double LMR_DIVISOR = 2.25;
 constexpr int LMR_HISTORY_DIVISOR = 6000;
 constexpr int DELTA_MARGIN = 200;           // quiescence: a capture that cannot reach alpha
 
-// ---- State of the running search ----------------------------------------------
+// Helper threads skip some iterations so that the threads spread over
+// neighbouring depths: helper i searches depth d unless
+// ((d + SKIP_PHASE[i]) / SKIP_SIZE[i]) is odd.
+constexpr int SKIP_PATTERNS = 20;
+constexpr int SKIP_SIZE[SKIP_PATTERNS] = {1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4};
+constexpr int SKIP_PHASE[SKIP_PATTERNS] = {0, 1, 0, 1, 2, 3, 0, 1, 2, 3, 4, 5, 0, 1, 2, 3, 4, 5, 6, 7};
+constexpr U64 HELPER_NODE_LIMIT_CHECK = 64;  // node-limited searches with helpers look this often
 
-struct SearchState {
-    SearchLimits limits;
-    int64_t start_time;
-    TimeBudget budget;
-    bool use_clock;
-    bool pondering;
-    bool stopped;           // "stop", a limit or "quit": unwind now
-    bool quitting;
-    U64 nodes;
-    U64 next_report;
-    int seldepth;
-    int completed_depth;
-    PlyRecord* root;
+// ---- Reductions table -----------------------------------------------------------
+
+struct LmrTable {
+    int r[64][64];
 };
 
-static SearchState ss;
-void (*search_poll_input)() = nullptr;
+static LmrTable make_lmr_table() {
+    LmrTable t{};
+    for (int d = 1; d < 64; d++)
+        for (int m = 1; m < 64; m++) t.r[d][m] = int(LMR_BASE + std::log(double(d)) * std::log(double(m)) / LMR_DIVISOR);
+    return t;
+}
 
-static int pv[MAX_PLY + 2][MAX_PLY + 2];
-static int pv_length[MAX_PLY + 2];
-static int eval_stack[STACK_SIZE];
-static Move move_stack[STACK_SIZE];      // move made at each ply, 0 for a null move
-static int lmr_table[64][64];
-static U64 root_move_nodes[MAX_MOVES];
+// Built once, on first use, then only read.
+static const LmrTable& lmr() {
+    static const LmrTable table = make_lmr_table();
+    return table;
+}
 
 SearchLimits default_limits() {
     SearchLimits l;
@@ -79,121 +78,195 @@ SearchLimits default_limits() {
     return l;
 }
 
-void search_stop() { ss.stopped = true; }
-void search_quit() {
-    ss.quitting = true;
-    ss.stopped = true;
-}
-void search_ponderhit() {
-    if (!ss.pondering) return;
-    ss.pondering = false;
-    ss.start_time = now_ms();
-}
-bool search_quitting() { return ss.quitting; }
-U64 search_nodes() { return ss.nodes; }
+// ---- The pool ------------------------------------------------------------------
 
-void clear_search_memory() {
-    hash_clear();
-    clear_move_ordering();
+static SearchThread* init_search_thread(SearchThread* t, SearchPool& pool, int id) {
+    t->id = id;
+    t->pool = &pool;
+    init_position(t->pos);
+    clear_move_ordering(t->ordering);
+    clear_pawn_table(t->pawns);
+    t->nodes.store(0, std::memory_order_relaxed);
+    t->check_mask = CHECK_EVERY_NODES - 1;
+    t->seldepth = t->completed_depth = 0;
+    return t;
 }
+
+static void helper_loop(SearchPool& pool, SearchThread& t);
+
+// Ends the helpers and frees every thread record.
+static void dismiss_threads(SearchPool& pool) {
+    {
+        std::lock_guard<std::mutex> lock(pool.mutex);
+        pool.exiting = true;
+    }
+    pool.wake.notify_all();
+    for (std::thread& w : pool.workers) w.join();
+    pool.workers.clear();
+    for (SearchThread* t : pool.threads) delete t;
+    pool.threads.clear();
+    pool.exiting = false;
+}
+
+SearchPool::SearchPool() { set_thread_count(*this, 1); }
+
+SearchPool::~SearchPool() { dismiss_threads(*this); }
+
+bool set_thread_count(SearchPool& pool, int count) {
+    if (count < 1) count = 1;
+    if (count > MAX_THREADS) count = MAX_THREADS;
+    // All records first, so that a shortage leaves the pool as it was.
+    std::vector<SearchThread*> fresh;
+    for (int i = 0; i < count; i++) {
+        SearchThread* t = new (std::nothrow) SearchThread;
+        if (!t) {
+            for (SearchThread* made : fresh) delete made;
+            return false;
+        }
+        fresh.push_back(t);
+    }
+    dismiss_threads(pool);
+    for (int i = 0; i < count; i++) pool.threads.push_back(init_search_thread(fresh[size_t(i)], pool, i));
+    for (int i = 1; i < count; i++) {
+        SearchThread* t = pool.threads[size_t(i)];
+        pool.workers.emplace_back([&pool, t] { helper_loop(pool, *t); });
+    }
+    return true;
+}
+
+void search_stop(SearchPool& pool) { pool.stopped.store(true, std::memory_order_relaxed); }
+void search_quit(SearchPool& pool) {
+    pool.quitting.store(true, std::memory_order_relaxed);
+    pool.stopped.store(true, std::memory_order_relaxed);
+}
+void search_ponderhit(SearchPool& pool) {
+    if (!pool.pondering.load(std::memory_order_relaxed)) return;
+    pool.pondering.store(false, std::memory_order_relaxed);
+    pool.start_time = now_ms();
+}
+bool search_quitting(const SearchPool& pool) { return pool.quitting.load(std::memory_order_relaxed); }
+
+U64 search_nodes(const SearchPool& pool) {
+    U64 total = 0;
+    for (const SearchThread* t : pool.threads) total += t->nodes.load(std::memory_order_relaxed);
+    return total;
+}
+
+void clear_search_memory(SearchPool& pool) {
+    hash_clear();
+    for (SearchThread* t : pool.threads) {
+        clear_move_ordering(t->ordering);
+        clear_pawn_table(t->pawns);
+    }
+}
+
+static inline bool stopped(const SearchThread& t) { return t.pool->stopped.load(std::memory_order_relaxed); }
 
 // ---- Output ----------------------------------------------------------------------
 
-const char* score_text(int score) {
-    static char text[32];
+std::string score_text(int score) {
+    char text[32];
     if (score > MATE_BOUND) snprintf(text, sizeof text, "mate %i", (MATE - score) / 2 + 1);
     else if (score < -MATE_BOUND) snprintf(text, sizeof text, "mate %i", -((score + MATE) / 2));
     else snprintf(text, sizeof text, "cp %i", score);
     return text;
 }
 
-static int64_t elapsed_ms() { return now_ms() - ss.start_time; }
+static int64_t elapsed_ms(const SearchPool& pool) { return now_ms() - pool.start_time; }
 
-static unsigned long long nps(int64_t elapsed) {
-    return elapsed > 0 ? (unsigned long long)(ss.nodes * 1000 / U64(elapsed)) : 0;
+static unsigned long long nps(U64 nodes, int64_t elapsed) {
+    return elapsed > 0 ? (unsigned long long)(nodes * 1000 / U64(elapsed)) : 0;
 }
 
 // The principal variation of the root as text, cut to fit a line.
-static std::string pv_string() {
+static std::string pv_string(const SearchThread& t) {
     std::string text;
-    for (int i = 0; i < pv_length[0] && text.size() < 3000; i++) {
+    for (int i = 0; i < t.pv_length[0] && text.size() < 3000; i++) {
         if (i) text += ' ';
-        text += move_to_text(Move(pv[0][i]));
+        text += move_to_text(Move(t.pv[0][i]));
     }
     return text;
 }
 
-static void print_score_line(int depth, int score) {
-    int64_t elapsed = elapsed_ms();
-    log_print("info depth %i seldepth %i score %s nodes %llu time %lld nps %llu pv %s\n", depth, ss.seldepth,
-              score_text(score), (unsigned long long)ss.nodes, (long long)elapsed, nps(elapsed), pv_string().c_str());
+static void print_score_line(const SearchThread& t, int depth, int score) {
+    int64_t elapsed = elapsed_ms(*t.pool);
+    U64 nodes = search_nodes(*t.pool);
+    log_print("info depth %i seldepth %i score %s nodes %llu time %lld nps %llu pv %s\n", depth, t.seldepth,
+              score_text(score).c_str(), (unsigned long long)nodes, (long long)elapsed, nps(nodes, elapsed),
+              pv_string(t).c_str());
 }
 
-static void print_node_report() {
-    int64_t elapsed = elapsed_ms();
+static void print_node_report(const SearchPool& pool, U64 nodes) {
+    int64_t elapsed = elapsed_ms(pool);
     log_print("info time %lld nodes %llu nps %llu hashfull %i cpuload 1000\n", (long long)elapsed,
-              (unsigned long long)ss.nodes, nps(elapsed), hash_full());
+              (unsigned long long)nodes, nps(nodes, elapsed), hash_full());
 }
 
 // ---- Limits ------------------------------------------------------------------------
 
-// Looks at the input, the node limit and the clock; sets `stopped` when the
-// search must end.
-static void check_limits() {
-    if (search_poll_input) search_poll_input();
-    if (ss.stopped) return;
-    if (ss.limits.nodes && ss.nodes >= ss.limits.nodes) ss.stopped = true;
-    if (ss.use_clock && !ss.pondering && !ss.limits.infinite && ss.completed_depth >= 1 &&
-        elapsed_ms() >= ss.budget.hard)
-        ss.stopped = true;
-    if (ss.nodes >= ss.next_report) {
-        ss.next_report = ss.nodes + NODE_REPORT_INTERVAL;
-        print_node_report();
+// Looks at the input (main thread), the node limit and the clock; sets
+// `stopped` when the search must end.
+static void check_limits(SearchThread& t) {
+    SearchPool& pool = *t.pool;
+    if (t.id == 0 && pool.poll_input) pool.poll_input();
+    if (stopped(t)) return;
+    const bool main_thread = t.id == 0;
+    U64 nodes = pool.threads.size() == 1 ? t.nodes.load(std::memory_order_relaxed) : search_nodes(pool);
+    if (pool.limits.nodes && nodes >= pool.limits.nodes) search_stop(pool);
+    if (!main_thread) return;
+    if (pool.use_clock && !pool.pondering.load(std::memory_order_relaxed) && !pool.limits.infinite &&
+        t.completed_depth >= 1 && elapsed_ms(pool) >= pool.budget.hard)
+        search_stop(pool);
+    if (nodes >= pool.next_report) {
+        pool.next_report = nodes + NODE_REPORT_INTERVAL;
+        print_node_report(pool, nodes);
     }
 }
 
-static inline void count_node() {
-    ss.nodes++;
-    if ((ss.nodes & (CHECK_EVERY_NODES - 1)) == 0 || (ss.limits.nodes && ss.nodes >= ss.limits.nodes)) check_limits();
+static inline void count_node(SearchThread& t) {
+    U64 n = t.nodes.load(std::memory_order_relaxed) + 1;
+    t.nodes.store(n, std::memory_order_relaxed);
+    if ((n & t.check_mask) == 0 || (t.pool->limits.nodes && n >= t.pool->limits.nodes)) check_limits(t);
 }
 
 // ---- Draws ---------------------------------------------------------------------------
 
-bool insufficient_material() {
+bool insufficient_material(const BoardState& board) {
     const U64* p = board.pieces;
     if (p[W_PAWN] | p[B_PAWN] | p[W_ROOK] | p[B_ROOK] | p[W_QUEEN] | p[B_QUEEN]) return false;
     return popcount(p[W_KNIGHT] | p[B_KNIGHT] | p[W_BISHOP] | p[B_BISHOP]) <= 1;
 }
 
-bool is_draw_by_rule(const PlyRecord*) { return search_info.halfmove_clock >= 100 || insufficient_material(); }
+bool is_draw_by_rule(const Position& pos) { return pos.info.halfmove_clock >= 100 || insufficient_material(pos.board); }
 
 // ---- Quiescence ----------------------------------------------------------------------
 
-static inline void pv_clear(int ply) { pv_length[ply] = ply; }
+static inline void pv_clear(SearchThread& t, int ply) { t.pv_length[ply] = ply; }
 
-static inline void pv_update(int ply, Move m) {
-    pv[ply][ply] = int(m);
-    for (int i = ply + 1; i < pv_length[ply + 1]; i++) pv[ply][i] = pv[ply + 1][i];
-    pv_length[ply] = pv_length[ply + 1] > ply + 1 ? pv_length[ply + 1] : ply + 1;
+static inline void pv_update(SearchThread& t, int ply, Move m) {
+    t.pv[ply][ply] = int(m);
+    for (int i = ply + 1; i < t.pv_length[ply + 1]; i++) t.pv[ply][i] = t.pv[ply + 1][i];
+    t.pv_length[ply] = t.pv_length[ply + 1] > ply + 1 ? t.pv_length[ply + 1] : ply + 1;
 }
 
 // Everything a tactical move can gain: the victim, and a queen for a promotion.
-static inline int tactical_gain(Move m) {
+static inline int tactical_gain(const BoardState& board, Move m) {
     int gain = (m & MOVE_EN_PASSANT) ? piece_value[W_PAWN]
                : board.mailbox[move_to(m)] == NO_PIECE ? 0 : piece_value[board.mailbox[move_to(m)]];
     if (m & MOVE_PROMOTION) gain += piece_value[W_QUEEN] - piece_value[W_PAWN];
     return gain;
 }
 
-int quiesce(int alpha, int beta, PlyRecord* rec) {
-    const int ply = search_info.ply;
-    count_node();
-    if (ss.stopped) return 0;
-    pv_clear(ply);
-    if (ply > ss.seldepth) ss.seldepth = ply;
-    if (ply > 0 && (is_repetition(rec) || is_draw_by_rule(rec))) return 0;
+int quiesce(SearchThread& t, int alpha, int beta, PlyRecord* rec) {
+    Position& pos = t.pos;
+    const int ply = pos.info.ply;
+    count_node(t);
+    if (stopped(t)) return 0;
+    pv_clear(t, ply);
+    if (ply > t.seldepth) t.seldepth = ply;
+    if (ply > 0 && (is_repetition(pos, rec) || is_draw_by_rule(pos))) return 0;
     const bool in_check = rec->check_count != 0;
-    if (ply >= MAX_PLY) return in_check ? 0 : evaluate(rec);
+    if (ply >= MAX_PLY) return in_check ? 0 : evaluate(pos, rec, &t.pawns);
 
     TTHit hit;
     bool found = hash_probe(rec->key, ply, hit);
@@ -206,18 +279,18 @@ int quiesce(int alpha, int beta, PlyRecord* rec) {
     int scores[MAX_MOVES];
     if (in_check) {
         best = -MATE;
-        generate_moves(rec);
-        score_moves(rec, scores, found ? hit.move : 0, ply, 0);
+        generate_moves(pos, rec);
+        score_moves(pos.board, t.ordering, rec, scores, found ? hit.move : 0, stack_at(t, ply)->killers, 0);
     } else {
-        stand_pat = found && hit.eval != EVAL_NONE ? hit.eval : evaluate(rec);
+        stand_pat = found && hit.eval != EVAL_NONE ? hit.eval : evaluate(pos, rec, &t.pawns);
         if (stand_pat >= beta) {
             if (!found) hash_store(rec->key, ply, 0, stand_pat, stand_pat, 0, BOUND_LOWER);
             return stand_pat;
         }
         if (stand_pat > alpha) alpha = stand_pat;
         best = stand_pat;
-        generate_captures(rec);
-        score_captures(rec, scores);
+        generate_captures(pos, rec);
+        score_captures(pos.board, rec, scores);
     }
 
     PlyRecord* next = rec->next;
@@ -228,15 +301,15 @@ int quiesce(int alpha, int beta, PlyRecord* rec) {
         Move m = rec->moves[i];
         if (!in_check) {
             // Captures that cannot lift the score to alpha, or that lose material.
-            if (!(m & MOVE_PROMOTION) && stand_pat + tactical_gain(m) + DELTA_MARGIN <= alpha) continue;
-            if (see(m) < 0) continue;
+            if (!(m & MOVE_PROMOTION) && stand_pat + tactical_gain(pos.board, m) + DELTA_MARGIN <= alpha) continue;
+            if (see(pos.board, m) < 0) continue;
         }
-        if (!make_move(i, rec, next)) continue;
+        if (!make_move(pos, i, rec, next)) continue;
         legal++;
-        update_check_info(next);
-        int score = -quiesce(-beta, -alpha, next);
-        unmake_move(i, rec);
-        if (ss.stopped) return 0;
+        update_check_info(pos, next);
+        int score = -quiesce(t, -beta, -alpha, next);
+        unmake_move(pos, i, rec);
+        if (stopped(t)) return 0;
         if (score > best) {
             best = score;
             if (score > alpha) {
@@ -255,33 +328,30 @@ int quiesce(int alpha, int beta, PlyRecord* rec) {
 // ---- Alpha-beta ---------------------------------------------------------------------
 
 // Null move needs material that makes zugzwang unlikely.
-static bool null_move_material(int side) {
+static bool null_move_material(const BoardState& board, int side) {
     const U64* p = board.pieces;
     if (p[make_piece(ROOK, side)] | p[make_piece(QUEEN, side)]) return true;
     return popcount(p[make_piece(KNIGHT, side)] | p[make_piece(BISHOP, side)]) >= 2;
 }
 
-static void init_lmr_table() {
-    for (int d = 1; d < 64; d++)
-        for (int m = 1; m < 64; m++) lmr_table[d][m] = int(LMR_BASE + std::log(double(d)) * std::log(double(m)) / LMR_DIVISOR);
-}
-
 // Quiet moves tried after this many are pruned at low depth.
 static inline int late_move_limit(int depth, bool improving) { return (3 + depth * depth) / (improving ? 1 : 2); }
 
-int search(int alpha, int beta, int depth, PlyRecord* rec, bool cut_node) {
-    const int ply = search_info.ply;
+int search(SearchThread& t, int alpha, int beta, int depth, PlyRecord* rec, bool cut_node) {
+    Position& pos = t.pos;
+    const int ply = pos.info.ply;
     const bool pv_node = beta - alpha > 1;
-    if (depth <= 0) return quiesce(alpha, beta, rec);
-    count_node();
-    if (ss.stopped) return 0;
-    pv_clear(ply);
+    if (depth <= 0) return quiesce(t, alpha, beta, rec);
+    count_node(t);
+    if (stopped(t)) return 0;
+    pv_clear(t, ply);
     const bool in_check = rec->check_count != 0;
+    StackEntry* ss = stack_at(t, ply);
 
     // 1. Draws and the ply limit; mate-distance pruning: no line from here
     // can do better than mating at once or worse than being mated now.
-    if (is_repetition(rec) || is_draw_by_rule(rec)) return 0;
-    if (ply >= MAX_PLY) return in_check ? 0 : evaluate(rec);
+    if (is_repetition(pos, rec) || is_draw_by_rule(pos)) return 0;
+    if (ply >= MAX_PLY) return in_check ? 0 : evaluate(pos, rec, &t.pawns);
     if (alpha < ply - MATE) alpha = ply - MATE;
     if (beta > MATE - ply - 1) beta = MATE - ply - 1;
     if (alpha >= beta) return alpha;
@@ -298,16 +368,17 @@ int search(int alpha, int beta, int depth, PlyRecord* rec, bool cut_node) {
     // 3. Static evaluation, sharpened by a stored bound on the real score.
     int eval = EVAL_NONE;
     if (!in_check) {
-        int static_eval = found && hit.eval != EVAL_NONE ? hit.eval : evaluate(rec);
+        int static_eval = found && hit.eval != EVAL_NONE ? hit.eval : evaluate(pos, rec, &t.pawns);
         eval = static_eval;
         if (found && ((hit.bound == BOUND_LOWER && hit.score > eval) || (hit.bound == BOUND_UPPER && hit.score < eval)))
             eval = hit.score;
-        eval_stack[ply] = static_eval;
+        ss->static_eval = static_eval;
     } else {
-        eval_stack[ply] = EVAL_NONE;
+        ss->static_eval = EVAL_NONE;
     }
-    const bool improving = !in_check && ply >= 2 && eval_stack[ply - 2] != EVAL_NONE && eval_stack[ply] > eval_stack[ply - 2];
-    killers[ply + 1][0] = killers[ply + 1][1] = 0;
+    const bool improving = !in_check && ply >= 2 && (ss - 2)->static_eval != EVAL_NONE &&
+                           ss->static_eval > (ss - 2)->static_eval;
+    (ss + 1)->killers[0] = (ss + 1)->killers[1] = 0;
     PlyRecord* next = rec->next;
 
     if (!pv_node && !in_check) {
@@ -317,24 +388,24 @@ int search(int alpha, int beta, int depth, PlyRecord* rec, bool cut_node) {
 
         // 5. Razoring: far below alpha, only captures could help.
         if (depth <= RAZOR_MAX_DEPTH && eval + RAZOR_MARGIN * depth <= alpha) {
-            int score = quiesce(alpha, alpha + 1, rec);
+            int score = quiesce(t, alpha, alpha + 1, rec);
             if (score <= alpha) return score;
         }
 
         // 6. Null move: if passing still fails high, a real move will too.
-        if (depth >= NULL_MIN_DEPTH && eval >= beta && ply > 0 && move_stack[ply - 1] != 0 &&
-            beta > -MATE_BOUND && beta < MATE_BOUND && null_move_material(board.side)) {
+        if (depth >= NULL_MIN_DEPTH && eval >= beta && ply > 0 && (ss - 1)->move != 0 &&
+            beta > -MATE_BOUND && beta < MATE_BOUND && null_move_material(pos.board, pos.board.side)) {
             int excess = (eval - beta) / NULL_EVAL_DIVISOR;
             int r = NULL_BASE_REDUCTION + depth / NULL_DEPTH_DIVISOR + (excess < 3 ? excess : 3);
-            move_stack[ply] = 0;
-            make_null_move(rec, next);
+            ss->move = 0;
+            make_null_move(pos, rec, next);
             next->check_count = 0;
-            int score = -search(-beta, -beta + 1, depth - 1 - r, next, !cut_node);
-            unmake_null_move(rec);
-            if (ss.stopped) return 0;
+            int score = -search(t, -beta, -beta + 1, depth - 1 - r, next, !cut_node);
+            unmake_null_move(pos, rec);
+            if (stopped(t)) return 0;
             if (score >= beta) {
                 if (score >= MATE_BOUND) score = beta;  // an unproven mate
-                hash_store(rec->key, ply, 0, score, eval_stack[ply], depth, BOUND_LOWER);
+                hash_store(rec->key, ply, 0, score, ss->static_eval, depth, BOUND_LOWER);
                 return score;
             }
         }
@@ -345,16 +416,17 @@ int search(int alpha, int beta, int depth, PlyRecord* rec, bool cut_node) {
     if (depth >= IIR_MIN_DEPTH && !hash_move && (pv_node || cut_node)) depth--;
 
     // 8. The moves.
-    generate_moves(rec);
+    generate_moves(pos, rec);
     int scores[MAX_MOVES];
-    Move previous = ply > 0 ? move_stack[ply - 1] : 0;
-    score_moves(rec, scores, hash_move, ply, previous);
+    Move previous = (ss - 1)->move;
+    score_moves(pos.board, t.ordering, rec, scores, hash_move, ss->killers, previous);
 
     const int entry_alpha = alpha;
     int best = -MATE, legal = 0, quiet_count = 0;
     Move best_move = 0;
     Move quiets[MAX_MOVES];
     bool skip_quiets = false;
+    const auto& reduction = lmr().r;
     for (int i = 0; i < rec->move_count; i++) {
         pick_move(rec, scores, i);
         Move m = rec->moves[i];
@@ -369,54 +441,54 @@ int search(int alpha, int beta, int depth, PlyRecord* rec, bool cut_node) {
                     skip_quiets = true;
                     continue;
                 }
-                int lmr_depth = depth - 1 - lmr_table[depth < 64 ? depth : 63][legal + 1 < 64 ? legal + 1 : 63];
+                int lmr_depth = depth - 1 - reduction[depth < 64 ? depth : 63][legal + 1 < 64 ? legal + 1 : 63];
                 if (lmr_depth <= FUTILITY_MAX_DEPTH && eval + FUTILITY_BASE + FUTILITY_MARGIN * lmr_depth <= alpha) {
                     skip_quiets = true;
                     continue;
                 }
-                if (depth <= SEE_PRUNE_MAX_DEPTH && see(m) < -SEE_QUIET_MARGIN * depth) continue;
+                if (depth <= SEE_PRUNE_MAX_DEPTH && see(pos.board, m) < -SEE_QUIET_MARGIN * depth) continue;
             } else if (depth <= SEE_PRUNE_MAX_DEPTH && scores[i] < SCORE_GOOD_CAPTURE / 2 &&
-                       see(m) < -SEE_CAPTURE_MARGIN * depth) {
+                       see(pos.board, m) < -SEE_CAPTURE_MARGIN * depth) {
                 continue;
             }
         }
 
-        if (!make_move(i, rec, next)) continue;
+        if (!make_move(pos, i, rec, next)) continue;
         legal++;
-        move_stack[ply] = m;
-        update_check_info(next);
+        ss->move = m;
+        update_check_info(pos, next);
         const bool gives_check = next->check_count != 0;
         int new_depth = depth - 1 + (gives_check ? 1 : 0);
 
         // 8b. Principal-variation search with late-move reductions.
         int score;
         if (legal == 1) {
-            score = -search(-beta, -alpha, new_depth, next, !pv_node && !cut_node);
+            score = -search(t, -beta, -alpha, new_depth, next, !pv_node && !cut_node);
         } else {
             int r = 0;
             if (depth >= LMR_MIN_DEPTH && quiet) {
-                r = lmr_table[depth < 64 ? depth : 63][legal < 64 ? legal : 63];
+                r = reduction[depth < 64 ? depth : 63][legal < 64 ? legal : 63];
                 r += !pv_node;
                 r += cut_node;
                 r -= improving;
                 r -= gives_check;
                 r -= scores[i] >= SCORE_COUNTER;  // killers and the counter move
-                r -= history[board.side ^ 1][move_from(m)][move_to(m)] / LMR_HISTORY_DIVISOR;
+                r -= t.ordering.history[pos.board.side ^ 1][move_from(m)][move_to(m)] / LMR_HISTORY_DIVISOR;
                 if (r < 0) r = 0;
                 if (r > new_depth - 1) r = new_depth - 1 > 0 ? new_depth - 1 : 0;
             }
-            score = -search(-alpha - 1, -alpha, new_depth - r, next, true);
-            if (score > alpha && r > 0) score = -search(-alpha - 1, -alpha, new_depth, next, !cut_node);
-            if (score > alpha && score < beta) score = -search(-beta, -alpha, new_depth, next, false);
+            score = -search(t, -alpha - 1, -alpha, new_depth - r, next, true);
+            if (score > alpha && r > 0) score = -search(t, -alpha - 1, -alpha, new_depth, next, !cut_node);
+            if (score > alpha && score < beta) score = -search(t, -beta, -alpha, new_depth, next, false);
         }
-        unmake_move(i, rec);
-        if (ss.stopped) return 0;
+        unmake_move(pos, i, rec);
+        if (stopped(t)) return 0;
 
         if (score > best) {
             best = score;
             if (score > alpha) {
                 best_move = m;
-                if (pv_node) pv_update(ply, m);
+                if (pv_node) pv_update(t, ply, m);
                 if (score >= beta) break;
                 alpha = score;
             }
@@ -428,9 +500,9 @@ int search(int alpha, int beta, int depth, PlyRecord* rec, bool cut_node) {
     if (legal == 0) return in_check ? ply - MATE : 0;
 
     if (best >= beta && !is_tactical(best_move))
-        update_quiet_stats(best_move, quiets, quiet_count, depth, ply, previous);
+        update_quiet_stats(t.ordering, ss->killers, best_move, quiets, quiet_count, depth, previous);
     int bound = best >= beta ? BOUND_LOWER : best > entry_alpha && best_move ? BOUND_EXACT : BOUND_UPPER;
-    hash_store(rec->key, ply, best_move, best, eval_stack[ply], depth, bound);
+    hash_store(rec->key, ply, best_move, best, ss->static_eval, depth, bound);
     return best;
 }
 
@@ -443,42 +515,45 @@ struct RootResult {
     int candidate_score;
 };
 
-// One iteration at the root over the legal moves in root->moves, best first.
-static int search_root(int alpha, int beta, int depth, RootResult& result) {
-    PlyRecord* root = ss.root;
+// One iteration at the root over the legal moves in the root record, best first.
+static int search_root(SearchThread& t, int alpha, int beta, int depth, RootResult& result) {
+    Position& pos = t.pos;
+    PlyRecord* root = root_record(pos);
     PlyRecord* next = root->next;
+    const bool main_thread = t.id == 0;
     int best = -MATE;
-    pv_clear(0);
+    pv_clear(t, 0);
     for (int i = 0; i < root->move_count; i++) {
         Move m = root->moves[i];
-        U64 nodes_before = ss.nodes;
-        make_move(i, root, next);
-        move_stack[0] = m;
-        update_check_info(next);
-        if (depth > 5) log_print("info currmove %s currmovenumber %i\n", move_to_text(m), i + 1);
+        U64 nodes_before = t.nodes.load(std::memory_order_relaxed);
+        make_move(pos, i, root, next);
+        stack_at(t, 0)->move = m;
+        update_check_info(pos, next);
+        if (main_thread && depth > 5)
+            log_print("info currmove %s currmovenumber %i\n", move_to_text(m).c_str(), i + 1);
         int new_depth = depth - 1 + (next->check_count ? 1 : 0);
         int score;
         if (i == 0) {
-            score = -search(-beta, -alpha, new_depth, next, false);
+            score = -search(t, -beta, -alpha, new_depth, next, false);
         } else {
-            score = -search(-alpha - 1, -alpha, new_depth, next, true);
+            score = -search(t, -alpha - 1, -alpha, new_depth, next, true);
             // A move that beats the best so far is proven better even if the
             // clock stops its exact search.
-            if (score > alpha && !ss.stopped) {
+            if (score > alpha && !stopped(t)) {
                 result.candidate = m;
                 result.candidate_score = score;
-                if (score < beta) score = -search(-beta, -alpha, new_depth, next, false);
-                if (!ss.stopped) result.candidate = 0;
+                if (score < beta) score = -search(t, -beta, -alpha, new_depth, next, false);
+                if (!stopped(t)) result.candidate = 0;
             }
         }
-        unmake_move(i, root);
-        root_move_nodes[i] += ss.nodes - nodes_before;
-        if (ss.stopped) break;
+        unmake_move(pos, i, root);
+        t.root_move_nodes[i] += t.nodes.load(std::memory_order_relaxed) - nodes_before;
+        if (stopped(t)) break;
         if (score > best) best = score;
         if (score > alpha) {
             result.best_move = m;
             result.score = score;
-            pv_update(0, m);
+            pv_update(t, 0, m);
             if (score >= beta) break;
             alpha = score;
         }
@@ -487,36 +562,36 @@ static int search_root(int alpha, int beta, int depth, RootResult& result) {
 }
 
 // Best move first, the others by the effort their refutation took.
-static void order_root_moves(Move best) {
-    PlyRecord* root = ss.root;
+static void order_root_moves(SearchThread& t, Move best) {
+    PlyRecord* root = root_record(t.pos);
+    U64* effort_of = t.root_move_nodes;
     int n = root->move_count;
     int scores[MAX_MOVES];
     for (int i = 0; i < n; i++) {
-        U64 effort = root_move_nodes[i] >> 8;
+        U64 effort = effort_of[i] >> 8;
         scores[i] = root->moves[i] == best ? (1 << 30) : int(effort < (1u << 29) ? effort : (1u << 29));
     }
     // Stable insertion sort keeps the node counts paired with their moves.
     for (int i = 1; i < n; i++) {
         int s = scores[i];
         Move m = root->moves[i];
-        U64 c = root_move_nodes[i];
+        U64 c = effort_of[i];
         int j = i;
         for (; j > 0 && scores[j - 1] < s; j--) {
             scores[j] = scores[j - 1];
             root->moves[j] = root->moves[j - 1];
-            root_move_nodes[j] = root_move_nodes[j - 1];
+            effort_of[j] = effort_of[j - 1];
         }
         scores[j] = s;
         root->moves[j] = m;
-        root_move_nodes[j] = c;
+        effort_of[j] = c;
     }
-    for (int i = 0; i < n; i++) root_move_nodes[i] = 0;
+    for (int i = 0; i < n; i++) effort_of[i] = 0;
 }
 
 // Keeps only the root moves "searchmoves" named (all when none of them is legal).
-static void restrict_root_moves(const SearchLimits& limits) {
+static void restrict_root_moves(PlyRecord* root, const SearchLimits& limits) {
     if (!limits.searchmove_count) return;
-    PlyRecord* root = ss.root;
     int kept = 0;
     for (int i = 0; i < root->move_count; i++)
         for (int k = 0; k < limits.searchmove_count; k++)
@@ -529,113 +604,194 @@ static void restrict_root_moves(const SearchLimits& limits) {
 
 // An infinite or pondering search that has nothing left to do waits (without
 // spinning) for "stop", "quit" or "ponderhit".
-static void wait_while_told_to() {
-    while (!ss.stopped && (ss.limits.infinite || ss.pondering)) {
+static void wait_while_told_to(SearchPool& pool) {
+    while (!pool.stopped.load(std::memory_order_relaxed) &&
+           (pool.limits.infinite || pool.pondering.load(std::memory_order_relaxed))) {
+        if (!pool.poll_input) return;  // nobody could tell us
         wait_for_input();
-        if (search_poll_input) search_poll_input();
+        pool.poll_input();
     }
 }
 
-static void print_bestmove(Move best, Move ponder) {
-    if (ss.quitting) return;
-    if (ponder) {
-        std::string best_text = move_to_text(best);  // move_to_text reuses one buffer
-        log_print("bestmove %s ponder %s \n", best_text.c_str(), move_to_text(ponder));
-    }
-    else log_print("bestmove %s \n", best ? move_to_text(best) : "0000");
+static void print_bestmove(const SearchPool& pool, Move best, Move ponder) {
+    if (search_quitting(pool)) return;
+    if (ponder) log_print("bestmove %s ponder %s \n", move_to_text(best).c_str(), move_to_text(ponder).c_str());
+    else log_print("bestmove %s \n", move_to_text(best).c_str());
 }
 
-static void set_time_limits(const SearchLimits& l, int side) {
+static void set_time_limits(SearchPool& pool, const SearchLimits& l, int side) {
     bool other_limit = l.depth < MAX_SEARCH_DEPTH || l.nodes || l.mate || l.infinite;
-    ss.use_clock = l.move_time > 0 || l.clock_given || !other_limit;
-    if (l.move_time > 0) ss.budget = time_budget_fixed(l.move_time, l.move_overhead);
+    pool.use_clock = l.move_time > 0 || l.clock_given || !other_limit;
+    if (l.move_time > 0) pool.budget = time_budget_fixed(l.move_time, l.move_overhead);
     else if (l.clock_given)
-        ss.budget = time_budget(l.time_given[side] ? l.time[side] : DEFAULT_CLOCK_MS, l.increment[side],
-                                l.moves_to_go, l.move_overhead);
-    else ss.budget = time_budget(DEFAULT_CLOCK_MS, 0, 0, l.move_overhead);
+        pool.budget = time_budget(l.time_given[side] ? l.time[side] : DEFAULT_CLOCK_MS, l.increment[side],
+                                  l.moves_to_go, l.move_overhead);
+    else pool.budget = time_budget(DEFAULT_CLOCK_MS, 0, 0, l.move_overhead);
 }
 
-SearchResult think(const SearchLimits& limits, PlyRecord* root) {
-    static bool tables_ready = false;
-    if (!tables_ready) {
-        init_lmr_table();
-        tables_ready = true;
-    }
-    ss.limits = limits;
-    ss.start_time = now_ms();
-    ss.pondering = limits.ponder;
-    ss.stopped = ss.quitting = false;
-    ss.nodes = 0;
-    ss.next_report = NODE_REPORT_INTERVAL;
-    ss.seldepth = 0;
-    ss.completed_depth = 0;
-    ss.root = root;
-    search_info.ply = 0;
-    set_time_limits(limits, board.side);
-    hash_new_search();
-    age_move_ordering();
+// A thread's own state at the start of a search: the game, its legal root
+// moves, a fresh stack and counters, aged history.
+static void prepare_thread(SearchThread& t, const Position& game) {
+    SearchPool& pool = *t.pool;
+    copy_position(t.pos, game);
+    t.pos.info.ply = 0;
+    PlyRecord* root = root_record(t.pos);
+    root->key = compute_full_key(t.pos, root);
+    generate_legal_moves(t.pos, root);
+    restrict_root_moves(root, pool.limits);
+    update_check_info(t.pos, root);
+    for (StackEntry& e : t.stack) e = StackEntry{EVAL_NONE, 0, {0, 0}};
+    stack_at(t, 0)->static_eval = 0;
+    for (int i = 0; i < root->move_count; i++) t.root_move_nodes[i] = 0;
+    age_move_ordering(t.ordering);
+    t.nodes.store(0, std::memory_order_relaxed);
+    t.seldepth = 0;
+    t.completed_depth = 0;
+    t.pv_length[0] = 0;
+    t.check_mask = pool.limits.nodes && pool.threads.size() > 1 ? HELPER_NODE_LIMIT_CHECK - 1 : CHECK_EVERY_NODES - 1;
+}
 
-    root->key = compute_full_key(root);
-    int n = generate_legal_moves(root);
-    restrict_root_moves(limits);
-    n = root->move_count;
-    update_check_info(root);
-
-    // No legal move: mated or stalemated, say so at once.
-    if (n == 0) {
-        wait_while_told_to();
-        if (!ss.quitting) log_print("info depth 0 score %s\n", root->check_count ? "mate 0" : "cp 0");
-        print_bestmove(0, 0);
-        return {0, root->check_count ? -MATE : 0};
-    }
-    // One legal move: nothing to think about when the clock runs.
-    if (n == 1 && !limits.infinite && !limits.ponder && ss.use_clock) {
-        pv[0][0] = int(root->moves[0]);
-        pv_length[0] = 1;
-        int64_t elapsed = elapsed_ms();
-        log_print("info depth 0 score cp 0 nodes %llu time %lld nps %llu pv %s\n", (unsigned long long)ss.nodes,
-                  (long long)elapsed, nps(elapsed), move_to_text(root->moves[0]));
-        print_bestmove(root->moves[0], 0);
-        return {root->moves[0], 0};
-    }
-
+SearchThread& search_prepare(SearchPool& pool, const SearchLimits& limits, const Position& game) {
+    pool.limits = limits;
+    pool.start_time = now_ms();
+    pool.pondering.store(limits.ponder, std::memory_order_relaxed);
+    pool.stopped.store(false, std::memory_order_relaxed);
+    pool.quitting.store(false, std::memory_order_relaxed);
+    pool.next_report = NODE_REPORT_INTERVAL;
+    set_time_limits(pool, limits, game.board.side);
     int max_depth = limits.depth > 0 && limits.depth < MAX_SEARCH_DEPTH ? limits.depth : MAX_SEARCH_DEPTH;
     // A mate in N shows within 2N - 1 plies; a little more leaves room for the quiescence.
     if (limits.mate > 0 && 2 * limits.mate + 1 < max_depth) max_depth = 2 * limits.mate + 1;
+    pool.max_depth = max_depth;
+    for (SearchThread* t : pool.threads) t->nodes.store(0, std::memory_order_relaxed);
+    SearchThread& main = *pool.threads[0];
+    prepare_thread(main, game);
+    return main;
+}
 
-    for (int i = 0; i < n; i++) root_move_nodes[i] = 0;
+// One aspiration-window iteration; the window widens until the score falls inside it.
+static int aspiration_search(SearchThread& t, int depth, int previous_score, Move previous_best, RootResult& result) {
+    int delta = ASPIRATION_WINDOW;
+    int alpha = -MATE, beta = MATE;
+    if (depth >= ASPIRATION_MIN_DEPTH && previous_score > -MATE_BOUND && previous_score < MATE_BOUND) {
+        alpha = previous_score - delta;
+        beta = previous_score + delta;
+    }
+    for (;;) {
+        int score = search_root(t, alpha, beta, depth, result);
+        if (stopped(t)) return score;
+        if (score <= alpha) {
+            beta = (alpha + beta) / 2;
+            alpha = score - delta > -MATE ? score - delta : -MATE;
+        } else if (score >= beta) {
+            beta = score + delta < MATE ? score + delta : MATE;
+        } else {
+            return score;
+        }
+        delta += delta / 2;
+        order_root_moves(t, result.best_move ? result.best_move : previous_best);
+    }
+}
+
+// A helper's iterative deepening: the same root, no output, no clock; it
+// ends when the main thread stops the search or at the last depth.
+static void helper_search(SearchThread& t) {
+    SearchPool& pool = *t.pool;
+    PlyRecord* root = root_record(t.pos);
+    if (root->move_count == 0) return;
+    int pattern = (t.id - 1) % SKIP_PATTERNS;
+    Move best_move = root->moves[0];
+    int best_score = 0;
+    for (int depth = 1; depth <= pool.max_depth && !stopped(t); depth++) {
+        if (((depth + SKIP_PHASE[pattern]) / SKIP_SIZE[pattern]) % 2) continue;
+        RootResult result{0, 0, 0, 0};
+        int score = aspiration_search(t, depth, best_score, best_move, result);
+        if (stopped(t)) break;
+        best_move = result.best_move ? result.best_move : best_move;
+        best_score = score;
+        t.completed_depth = depth;
+        order_root_moves(t, best_move);
+    }
+}
+
+// A helper waits for each search, runs it and reports back.
+static void helper_loop(SearchPool& pool, SearchThread& t) {
+    int seen = 0;
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(pool.mutex);
+            pool.wake.wait(lock, [&] { return pool.exiting || pool.generation != seen; });
+            if (pool.exiting) return;
+            seen = pool.generation;
+        }
+        helper_search(t);
+        {
+            std::lock_guard<std::mutex> lock(pool.mutex);
+            pool.running--;
+        }
+        pool.done.notify_all();
+    }
+}
+
+// Sets the helpers going on the main thread's position (already prepared).
+static void start_helpers(SearchPool& pool) {
+    if (pool.threads.size() < 2) return;
+    const Position& game = pool.threads[0]->pos;
+    for (size_t i = 1; i < pool.threads.size(); i++) prepare_thread(*pool.threads[i], game);
+    {
+        std::lock_guard<std::mutex> lock(pool.mutex);
+        pool.running = int(pool.threads.size()) - 1;
+        pool.generation++;
+    }
+    pool.wake.notify_all();
+}
+
+// Stops the helpers and waits until every one has left its search.
+static void stop_helpers(SearchPool& pool) {
+    if (pool.threads.size() < 2) return;
+    search_stop(pool);
+    std::unique_lock<std::mutex> lock(pool.mutex);
+    pool.done.wait(lock, [&] { return pool.running == 0; });
+}
+
+SearchResult think(SearchPool& pool, const SearchLimits& limits, const Position& game) {
+    hash_new_search();
+    SearchThread& t = search_prepare(pool, limits, game);
+    Position& pos = t.pos;
+    PlyRecord* root = root_record(pos);
+    int n = root->move_count;
+
+    // No legal move: mated or stalemated, say so at once.
+    if (n == 0) {
+        wait_while_told_to(pool);
+        if (!search_quitting(pool)) log_print("info depth 0 score %s\n", root->check_count ? "mate 0" : "cp 0");
+        print_bestmove(pool, 0, 0);
+        return {0, root->check_count ? -MATE : 0};
+    }
+    // One legal move: nothing to think about when the clock runs.
+    if (n == 1 && !limits.infinite && !limits.ponder && pool.use_clock) {
+        t.pv[0][0] = int(root->moves[0]);
+        t.pv_length[0] = 1;
+        int64_t elapsed = elapsed_ms(pool);
+        log_print("info depth 0 score cp 0 nodes 0 time %lld nps %llu pv %s\n", (long long)elapsed, nps(0, elapsed),
+                  move_to_text(root->moves[0]).c_str());
+        print_bestmove(pool, root->moves[0], 0);
+        return {root->moves[0], 0};
+    }
+
+    start_helpers(pool);
     Move best_move = root->moves[0], ponder_move = 0;
     int best_score = 0, previous_score = 0;
     int saved_pv[MAX_PLY + 2], saved_length = 0;
     double stretch = 1.0;
     int last_depth = 0;
 
-    for (int depth = 1; depth <= max_depth; depth++) {
+    for (int depth = 1; depth <= pool.max_depth; depth++) {
         if (depth > 2) log_print("info depth %i\n", depth);
         RootResult result{0, 0, 0, 0};
-        int delta = ASPIRATION_WINDOW;
-        int alpha = -MATE, beta = MATE;
-        if (depth >= ASPIRATION_MIN_DEPTH && best_score > -MATE_BOUND && best_score < MATE_BOUND) {
-            alpha = best_score - delta;
-            beta = best_score + delta;
-        }
-        int score;
-        for (;;) {
-            score = search_root(alpha, beta, depth, result);
-            if (ss.stopped) break;
-            if (score <= alpha) {
-                beta = (alpha + beta) / 2;
-                alpha = score - delta > -MATE ? score - delta : -MATE;
-            } else if (score >= beta) {
-                beta = score + delta < MATE ? score + delta : MATE;
-            } else {
-                break;
-            }
-            delta += delta / 2;
-            order_root_moves(result.best_move ? result.best_move : best_move);
-        }
+        int score = aspiration_search(t, depth, best_score, best_move, result);
 
-        if (ss.stopped) {
+        if (stopped(t)) {
             // An unfinished iteration is trusted only for a move it proved
             // better than the last iteration's, which it searched first. That
             // move may score far below the last iteration: then the deeper
@@ -644,7 +800,7 @@ SearchResult think(const SearchLimits& limits, PlyRecord* root) {
             int proven_score = result.candidate ? result.candidate_score : result.score;
             if (proven && proven != best_move) {
                 best_move = proven;
-                ponder_move = !result.candidate && pv_length[0] > 1 ? Move(pv[0][1]) : 0;
+                ponder_move = !result.candidate && t.pv_length[0] > 1 ? Move(t.pv[0][1]) : 0;
                 best_score = proven_score;
                 saved_length = 0;
             }
@@ -655,37 +811,39 @@ SearchResult think(const SearchLimits& limits, PlyRecord* root) {
         if (depth >= 4) stretch = time_stretch(stretch, result.best_move != best_move, previous_score, score);
         best_move = result.best_move ? result.best_move : best_move;
         best_score = previous_score = score;
-        ss.completed_depth = last_depth = depth;
-        memcpy(saved_pv, pv[0], sizeof(int) * size_t(pv_length[0]));
-        saved_length = pv_length[0];
+        t.completed_depth = last_depth = depth;
+        memcpy(saved_pv, t.pv[0], sizeof(int) * size_t(t.pv_length[0]));
+        saved_length = t.pv_length[0];
         ponder_move = saved_length > 1 ? Move(saved_pv[1]) : 0;
-        print_score_line(depth, score);
-        order_root_moves(best_move);
+        print_score_line(t, depth, score);
+        order_root_moves(t, best_move);
 
         // A proven mate will not get better by searching deeper.
-        if (!limits.infinite && !ss.pondering && (score > MATE_BOUND || score < -MATE_BOUND)) {
+        const bool pondering = pool.pondering.load(std::memory_order_relaxed);
+        if (!limits.infinite && !pondering && (score > MATE_BOUND || score < -MATE_BOUND)) {
             if (!limits.mate || MATE - (score < 0 ? -score : score) <= 2 * limits.mate) break;
         }
-        if (ss.use_clock && !ss.pondering && !limits.infinite && !limits.move_time &&
-            !time_next_iteration(ss.budget, elapsed_ms(), stretch))
+        if (pool.use_clock && !pondering && !limits.infinite && !limits.move_time &&
+            !time_next_iteration(pool.budget, elapsed_ms(pool), stretch))
             break;
     }
 
-    wait_while_told_to();
-    if (ss.quitting) return {best_move, best_score};
+    wait_while_told_to(pool);
+    stop_helpers(pool);
+    if (search_quitting(pool)) return {best_move, best_score};
     // The closing score line with the whole principal variation.
     if (saved_length) {
-        memcpy(pv[0], saved_pv, sizeof(int) * size_t(saved_length));
-        pv_length[0] = saved_length;
+        memcpy(t.pv[0], saved_pv, sizeof(int) * size_t(saved_length));
+        t.pv_length[0] = saved_length;
     } else {
-        pv[0][0] = int(best_move);
-        pv_length[0] = 1;
+        t.pv[0][0] = int(best_move);
+        t.pv_length[0] = 1;
         if (ponder_move) {
-            pv[0][1] = int(ponder_move);
-            pv_length[0] = 2;
+            t.pv[0][1] = int(ponder_move);
+            t.pv_length[0] = 2;
         }
     }
-    print_score_line(last_depth, best_score);
-    print_bestmove(best_move, ponder_move);
+    print_score_line(t, last_depth, best_score);
+    print_bestmove(pool, best_move, ponder_move);
     return {best_move, best_score};
 }

@@ -3,9 +3,18 @@
 // "go", and the "info"/"bestmove" output.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "board.h"
+#include "eval.h"
+#include "movepick.h"
+#include "timeman.h"
 
 constexpr int MAX_SEARCH_DEPTH = 98;
 
@@ -30,16 +39,89 @@ struct SearchLimits {
 // Fresh limits: no limit given, full depth.
 SearchLimits default_limits();
 
-// Called every few thousand nodes while a search runs and while a finished
-// infinite or ponder search waits for "stop". It reads waiting input and
-// answers through search_stop, search_quit and search_ponderhit.
-extern void (*search_poll_input)();
+constexpr int EVAL_NONE = 32001;   // no static evaluation (in check)
+constexpr int STACK_OFFSET = 2;    // stack entries below the root, for ply - 1 and ply - 2
+constexpr int MAX_THREADS = 1024;
 
-void search_stop();
-void search_quit();
+// What one ply of a thread's search keeps for the plies below it.
+struct StackEntry {
+    int static_eval;   // EVAL_NONE in check (and below the root)
+    Move move;         // move made from this ply: 0 for a null move (and below the root)
+    Move killers[2];   // quiet moves that caused a cut-off here
+};
+
+struct SearchPool;
+
+// Everything one search thread changes: its own position, move ordering,
+// pawn cache, per-ply stack and principal variations.
+struct SearchThread {
+    int id;                 // 0: the main thread, which reads input and prints
+    SearchPool* pool;
+    Position pos;
+    MoveHistory ordering;
+    PawnTable pawns;
+    StackEntry stack[STACK_SIZE + STACK_OFFSET];  // entry of ply p at p + STACK_OFFSET
+    int pv[MAX_PLY + 2][MAX_PLY + 2];
+    int pv_length[MAX_PLY + 2];
+    U64 root_move_nodes[MAX_MOVES];
+    std::atomic<U64> nodes;  // written by this thread only, read by the main thread
+    U64 check_mask;          // limits are looked at when nodes & check_mask is 0
+    int seldepth;
+    int completed_depth;
+};
+
+// The stack entry of ply `ply` (-STACK_OFFSET at least).
+inline StackEntry* stack_at(SearchThread& t, int ply) { return &t.stack[ply + STACK_OFFSET]; }
+
+// The threads of a search and the control they share. Thread 0 runs on the
+// caller's thread (think); the helpers wait on a condition variable between
+// searches, so an idle pool uses no CPU.
+struct SearchPool {
+    std::vector<SearchThread*> threads;
+    std::vector<std::thread> workers;  // workers[i] runs threads[i + 1]
+    std::mutex mutex;
+    std::condition_variable wake;      // helpers wait here for a search (or for the end)
+    std::condition_variable done;      // think waits here for the helpers to finish
+    int generation = 0;                // raised by every search the helpers join
+    int running = 0;                   // helpers still searching
+    bool exiting = false;
+
+    // The running search; written before the helpers start.
+    SearchLimits limits;
+    int max_depth = 0;
+    int64_t start_time = 0;
+    TimeBudget budget{0, 0};
+    bool use_clock = false;
+    U64 next_report = 0;
+    std::atomic<bool> pondering{false};
+    std::atomic<bool> stopped{false};   // "stop", a limit or "quit": unwind now
+    std::atomic<bool> quitting{false};
+
+    // Called every few thousand nodes of the main thread while a search runs,
+    // and while a finished infinite or ponder search waits for "stop". It reads
+    // waiting input and answers through search_stop, search_quit and
+    // search_ponderhit. Null: no input is read.
+    void (*poll_input)() = nullptr;
+
+    SearchPool();
+    ~SearchPool();
+    SearchPool(const SearchPool&) = delete;
+    SearchPool& operator=(const SearchPool&) = delete;
+};
+
+// Sets the number of threads (clamped to 1 .. MAX_THREADS), building them
+// anew with cleared move ordering; only between searches. False (the pool
+// kept as it was) when memory is short.
+bool set_thread_count(SearchPool& pool, int count);
+inline int thread_count(const SearchPool& pool) { return int(pool.threads.size()); }
+
+void search_stop(SearchPool& pool);
+void search_quit(SearchPool& pool);
 // The pondered move was played: the clock limits of the "go" apply from now.
-void search_ponderhit();
-bool search_quitting();
+void search_ponderhit(SearchPool& pool);
+bool search_quitting(const SearchPool& pool);
+// Nodes of the last search, all threads together.
+U64 search_nodes(const SearchPool& pool);
 
 // What a search settled on: the move of its "bestmove" (0 when the root has
 // no legal move) and its score, from the side to move's view.
@@ -48,20 +130,20 @@ struct SearchResult {
     int score;
 };
 
-// Runs one "go" from the root record: prints "info" lines and exactly one
-// "bestmove" (none after "quit").
-SearchResult think(const SearchLimits& limits, PlyRecord* root);
+// Runs one "go" from the game's root record: prints "info" lines and exactly
+// one "bestmove" (none after "quit").
+SearchResult think(SearchPool& pool, const SearchLimits& limits, const Position& game);
 
 // Clears what a new game should not inherit: hash table, history, killers.
-void clear_search_memory();
+void clear_search_memory(SearchPool& pool);
 
-// The parts of think, for tests.
-int search(int alpha, int beta, int depth, PlyRecord* rec, bool cut_node);
-int quiesce(int alpha, int beta, PlyRecord* rec);
+// The parts of think, for tests. search_prepare sets up the pool's limits and
+// the main thread on the game, as think does, and returns the main thread.
+SearchThread& search_prepare(SearchPool& pool, const SearchLimits& limits, const Position& game);
+int search(SearchThread& t, int alpha, int beta, int depth, PlyRecord* rec, bool cut_node);
+int quiesce(SearchThread& t, int alpha, int beta, PlyRecord* rec);
 // "score cp N" or "score mate N" for a search score.
-const char* score_text(int score);
+std::string score_text(int score);
 // Static draw: the fifty-move rule or material that cannot mate.
-bool is_draw_by_rule(const PlyRecord* rec);
-bool insufficient_material();
-// Nodes of the last search.
-U64 search_nodes();
+bool is_draw_by_rule(const Position& pos);
+bool insufficient_material(const BoardState& board);

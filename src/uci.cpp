@@ -34,7 +34,24 @@ static bool ponder_option = false;
 static std::deque<std::string> deferred_lines;
 static CommandBounds bounds = {0, 0, 0};
 
-static PlyRecord* root_record() { return &position_stack[0]; }
+// The game as "position" set it up, and the threads that search it.
+static Position& game() {
+    static Position* position = [] {
+        Position* p = new Position;
+        init_position(*p);
+        return p;
+    }();
+    return *position;
+}
+
+static SearchPool& pool() {
+    static SearchPool search_pool;
+    return search_pool;
+}
+
+static PlyRecord* game_root() { return root_record(game()); }
+
+const Position& uci_game() { return game(); }
 
 // ---- Words ------------------------------------------------------------------------
 
@@ -106,9 +123,8 @@ void init_engine_tables() {
     init_eval_masks();
     build_proximity_tables();
     init_zobrist_keys();
-    clear_search_memory();
-    init_position_stack();
-    clear_move_counters();
+    clear_search_memory(pool());
+    init_position(game());
 }
 
 static void print_uci_identity() {
@@ -164,7 +180,8 @@ static bool uci_handshake() {
 // ---- Commands --------------------------------------------------------------------------
 
 static void set_position(const std::vector<std::string>& words, size_t at) {
-    PlyRecord* root = root_record();
+    Position& pos = game();
+    PlyRecord* root = game_root();
     if (at >= words.size()) return;
     std::string fen;
     size_t i = at;
@@ -177,28 +194,28 @@ static void set_position(const std::vector<std::string>& words, size_t at) {
         log_print("info string position needs \"startpos\" or \"fen\", got \"%s\"\n", echo(words[i]).c_str());
         return;
     }
-    parse_fen(fen.c_str(), root);
-    std::string problem = position_problem();
+    parse_fen(pos, fen.c_str(), root);
+    std::string problem = position_problem(pos.board);
     bool moves_ok = true;
     if (!problem.empty()) {
         log_print("info string Illegal position (%s): the start position is set up instead\n", problem.c_str());
-        parse_fen(START_FEN, root);
+        parse_fen(pos, START_FEN, root);
         moves_ok = false;
     }
     if (moves_ok && i < words.size() && words[i] == "moves") {
         std::string list;
         for (i++; i < words.size(); i++) list += " " + words[i];
-        apply_move_list(list.c_str(), root);
+        apply_move_list(pos, list.c_str(), root);
     }
-    update_check_info(root);
+    update_check_info(pos, root);
 }
 
 // The legal root move with this text (promotion letter in either case).
 static Move legal_move_from_text(const std::string& text) {
     Move word = parse_move_text(text.c_str());
     if (!word || text.size() > 5) return 0;
-    PlyRecord* root = root_record();
-    generate_legal_moves(root);
+    PlyRecord* root = game_root();
+    generate_legal_moves(game(), root);
     Move mask = (word & MOVE_PROMOTION) ? 0xFFFF13u : 0xFFFF00u;
     for (int i = 0; i < root->move_count; i++)
         if ((root->moves[i] & mask) == (word & mask) && (text.size() == 5) == ((root->moves[i] & MOVE_PROMOTION) != 0))
@@ -255,8 +272,8 @@ static void go(const std::vector<std::string>& words, size_t at) {
         limits.infinite = limits.ponder = false;
         if (!limits.nodes || limits.nodes > bounds.go_nodes) limits.nodes = bounds.go_nodes;
     }
-    think(limits, root_record());
-    if (search_quitting()) quit_requested = true;
+    think(pool(), limits, game());
+    if (search_quitting(pool())) quit_requested = true;
 }
 
 // "setoption name <name words> [value <value words>]"; names and true/false
@@ -288,7 +305,7 @@ static void set_option(const std::vector<std::string>& words, size_t at) {
         else if (same_word(value, "false")) ponder_option = false;
         else log_print("info string Ponder must be true or false, not \"%s\"\n", echo(value).c_str());
     } else if (same_word(name, "Clear Hash")) {
-        clear_search_memory();
+        clear_search_memory(pool());
     } else if (!name.empty()) {
         log_print("info string No such option: %s\n", echo(name).c_str());
     }
@@ -316,7 +333,7 @@ static void run_perft(const std::vector<std::string>& words, size_t at) {
         depth = MAX_PERFT_DEPTH;
     }
     if (bounds.perft_depth && depth > bounds.perft_depth) depth = bounds.perft_depth;
-    perft_divide(int(depth), root_record());
+    perft_divide(game(), int(depth), game_root());
 }
 
 // Commands served at once while a search runs; all others wait for its end.
@@ -329,30 +346,31 @@ static bool execute_words(const std::vector<std::string>& words) {
     if (at == words.size()) return true;
     const std::string& c = words[at];
     size_t args = at + 1;
-    PlyRecord* root = root_record();
+    Position& pos = game();
+    PlyRecord* root = game_root();
     if (c == "quit") {
         quit_requested = true;
         return false;
     }
     if (c == "isready") log_print("readyok\n");
     else if (c == "uci") print_uci_identity();
-    else if (c == "ucinewgame") clear_search_memory();
+    else if (c == "ucinewgame") clear_search_memory(pool());
     else if (c == "position") set_position(words, args);
     else if (c == "go") go(words, args);
     else if (c == "setoption") set_option(words, args);
     else if (c == "bench") {
         int deepest = bounds.perft_depth && bounds.perft_depth < CONSOLE_BENCH_DEPTH ? bounds.perft_depth
                                                                                   : CONSOLE_BENCH_DEPTH;
-        for (int depth = 1; depth <= deepest; depth++) perft_divide(depth, root);
+        for (int depth = 1; depth <= deepest; depth++) perft_divide(pos, depth, root);
     } else if (c == "perft") run_perft(words, args);
-    else if (c == "print") print_board(root);
+    else if (c == "print") print_board(pos, root);
     else if (c == "score") {
-        print_board(root);
-        log_print(" Score: %i\n\n", evaluate(root));
+        print_board(pos, root);
+        log_print(" Score: %i\n\n", evaluate(pos, root));
     } else if (c == "help") print_help();
     else if (c == ".") {
-        log_print("%s to move\n", board.side == WHITE ? "White" : "Black");
-        log_print("fen: %s\n", position_to_fen(root).c_str());
+        log_print("%s to move\n", pos.board.side == WHITE ? "White" : "Black");
+        log_print("fen: %s\n", position_to_fen(pos, root).c_str());
     }
     // "stop" and "ponderhit" with no search running, "debug", "register": nothing to do.
     return !quit_requested;
@@ -377,10 +395,9 @@ void uci_reset() {
     ponder_option = false;
     int hash_mb = bounds.hash_mb && bounds.hash_mb < DEFAULT_HASH_MB ? bounds.hash_mb : DEFAULT_HASH_MB;
     if (hash_table.bucket_count != hash_bucket_count(hash_mb)) hash_allocate(hash_mb);
-    clear_search_memory();
-    PlyRecord* root = root_record();
-    parse_fen(START_FEN, root);
-    update_check_info(root);
+    clear_search_memory(pool());
+    parse_fen(game(), START_FEN, game_root());
+    update_check_info(game(), game_root());
 }
 
 // The search's window on the input: "stop", "quit", "isready" and
@@ -391,7 +408,7 @@ static void poll_during_search() {
         switch (read_line(line)) {
         case LineStatus::EndOfInput:
             // Nobody can talk to us any more: leave as on "quit".
-            search_quit();
+            search_quit(pool());
             return;
         case LineStatus::TooLong:
             report_long_line();
@@ -405,45 +422,45 @@ static void poll_during_search() {
         if (at == words.size()) continue;
         const std::string& c = words[at];
         if (!is_immediate(c)) deferred_lines.push_back(line);
-        else if (c == "stop") search_stop();
-        else if (c == "quit") search_quit();
+        else if (c == "stop") search_stop(pool());
+        else if (c == "quit") search_quit(pool());
         else if (c == "isready") log_print("readyok\n");
-        else if (c == "ponderhit") search_ponderhit();
+        else if (c == "ponderhit") search_ponderhit(pool());
     }
 }
 
 // ---- Perft --------------------------------------------------------------------------
 
-uint64_t perft_count(int depth, PlyRecord* rec) {
+uint64_t perft_count(Position& pos, int depth, PlyRecord* rec) {
     if (depth == 0) return 1;
     // The last ply is only counted: no move needs to be made there.
-    if (depth == 1) return uint64_t(count_legal_moves(rec));
-    generate_moves(rec);
+    if (depth == 1) return uint64_t(count_legal_moves(pos, rec));
+    generate_moves(pos, rec);
     uint64_t total = 0;
     PlyRecord* next = rec->next;
     for (int i = 0; i < rec->move_count; i++) {
-        if (!make_move(i, rec, next)) continue;
-        total += perft_count(depth - 1, next);
-        unmake_move(i, rec);
+        if (!make_move(pos, i, rec, next)) continue;
+        total += perft_count(pos, depth - 1, next);
+        unmake_move(pos, i, rec);
     }
     return total;
 }
 
-uint64_t perft_divide(int depth, PlyRecord* rec) {
-    print_board(rec);
+uint64_t perft_divide(Position& pos, int depth, PlyRecord* rec) {
+    print_board(pos, rec);
     log_print("\n");
     if (depth == 0) return 1;
-    generate_moves(rec);
+    generate_moves(pos, rec);
     if (rec->move_count == 0) return 0;
     int64_t start = now_ms();
     uint64_t total = 0;
     PlyRecord* next = rec->next;
     for (int i = 0; i < rec->move_count; i++) {
-        Move m = make_move(i, rec, next);
+        Move m = make_move(pos, i, rec, next);
         if (!m) continue;
         print_move(m);
-        uint64_t count = perft_count(depth - 1, next);
-        unmake_move(i, rec);
+        uint64_t count = perft_count(pos, depth - 1, next);
+        unmake_move(pos, i, rec);
         log_print(" - %lld\n", (long long)count);
         total += count;
     }
@@ -511,29 +528,30 @@ static const char* const BENCH_POSITIONS[] = {
 
 uint64_t run_bench(int depth) {
     hash_allocate(BENCH_HASH_MB);
-    clear_search_memory();
-    void (*saved_poll)() = search_poll_input;
-    search_poll_input = nullptr;  // the benchmark reads no commands
+    // A pool of its own: one thread, no input read, the game left alone.
+    SearchPool bench_pool;
+    Position* pos = new Position;
+    init_position(*pos);
     uint64_t total = 0;
     int64_t start = now_ms();
     int count = int(sizeof BENCH_POSITIONS / sizeof BENCH_POSITIONS[0]);
     for (int i = 0; i < count; i++) {
-        PlyRecord* root = root_record();
-        clear_move_counters();
-        parse_fen(BENCH_POSITIONS[i], root);
-        update_check_info(root);
+        PlyRecord* root = root_record(*pos);
+        parse_fen(*pos, BENCH_POSITIONS[i], root);
+        update_check_info(*pos, root);
         SearchLimits limits = default_limits();
         limits.depth = depth;
         log_mute(true);
-        think(limits, root);
+        think(bench_pool, limits, *pos);
         log_mute(false);
-        total += search_nodes();
-        log_print("Position %2i/%i: %llu nodes\n", i + 1, count, (unsigned long long)search_nodes());
+        U64 nodes = search_nodes(bench_pool);
+        total += nodes;
+        log_print("Position %2i/%i: %llu nodes\n", i + 1, count, (unsigned long long)nodes);
     }
     int64_t elapsed = now_ms() - start;
     unsigned long long nps = elapsed > 0 ? (unsigned long long)(total * 1000 / uint64_t(elapsed)) : 0;
     log_print("%llu nodes %llu nps\n", (unsigned long long)total, nps);
-    search_poll_input = saved_poll;
+    delete pos;
     return total;
 }
 
@@ -562,10 +580,9 @@ int uci_main(int argc, char** argv) {
         return 0;
     }
     srand(unsigned(time(nullptr)));
-    search_poll_input = poll_during_search;
-    PlyRecord* root = root_record();
-    parse_fen(START_FEN, root);
-    update_check_info(root);
+    pool().poll_input = poll_during_search;
+    parse_fen(game(), START_FEN, game_root());
+    update_check_info(game(), game_root());
     for (;;) {
         bool go_on;
         if (uci_has_deferred()) {

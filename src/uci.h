@@ -41,9 +41,12 @@ void uci_set_bounds(const CommandBounds& bounds);
 // no "quit" seen.
 void uci_reset();
 
+// The game as "position" set it up (for tests and fuzz targets).
+const Position& uci_game();
+
 // The fixed-depth search over the built-in positions: one line per position,
 // then "N nodes M nps". Returns the node total.
 uint64_t run_bench(int depth);
 
-uint64_t perft_count(int depth, PlyRecord* rec);
-uint64_t perft_divide(int depth, PlyRecord* rec);
+uint64_t perft_count(Position& pos, int depth, PlyRecord* rec);
+uint64_t perft_divide(Position& pos, int depth, PlyRecord* rec);

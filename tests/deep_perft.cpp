@@ -34,9 +34,10 @@ TEST_P(DeepPerft, DeepestListedDepth) {
     const PerftCase& c = GetParam();
     ASSERT_FALSE(c.nodes.empty()) << c.fen;
     PlyRecord* root = setup_position(c.fen.c_str());
+    Position& pos = test_pos();
     int depth = int(c.nodes.size());
-    EXPECT_EQ(perft_count(depth, root), c.nodes.back()) << c.fen << " depth " << depth;
-    EXPECT_TRUE(board_is_consistent(root));
+    EXPECT_EQ(perft_count(pos, depth, root), c.nodes.back()) << c.fen << " depth " << depth;
+    EXPECT_TRUE(board_is_consistent(pos, root));
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, DeepPerft, testing::ValuesIn(load_perft_table()), test_name);

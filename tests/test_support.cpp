@@ -16,11 +16,26 @@ static void init_once() {
     init_engine_tables();
 }
 
+Position& test_pos() {
+    static Position* pos = [] {
+        Position* p = new Position;
+        init_position(*p);
+        return p;
+    }();
+    return *pos;
+}
+
+SearchPool& test_pool() {
+    static SearchPool pool;
+    return pool;
+}
+
 PlyRecord* setup_position(const char* fen) {
     init_once();
-    PlyRecord* root = &position_stack[0];
-    parse_fen(fen, root);
-    update_check_info(root);
+    Position& pos = test_pos();
+    PlyRecord* root = root_record(pos);
+    parse_fen(pos, fen, root);
+    update_check_info(pos, root);
     return root;
 }
 

@@ -4,8 +4,13 @@
 #include <string>
 
 #include "board.h"
+#include "search.h"
 
-// Builds every table (once) and sets up `fen` in the first record.
+// The position the unit tests play on, one per process.
+Position& test_pos();
+// A pool of one search thread, no input read, for the tests' searches.
+SearchPool& test_pool();
+// Builds every table (once) and sets up `fen` in the root record of test_pos().
 PlyRecord* setup_position(const char* fen);
 // Output printed by the engine while `action` runs.
 std::string capture_output(void (*action)(void*), void* arg);

@@ -16,6 +16,9 @@
 
 namespace {
 
+// The position the tests set up and play on.
+Position& pos = test_pos();
+
 int sq(const char* name) { return make_square(name[0] - 'a', name[1] - '1'); }
 
 // Bitboard of a list of square names like "b3 c2".
@@ -56,7 +59,7 @@ const int BISHOP_DIRS[4][2] = {{1, 1}, {1, -1}, {-1, 1}, {-1, -1}};
 
 // The capture of the position's move list that goes from `from` to `to`.
 Move generated_move(PlyRecord* rec, int from, int to) {
-    generate_moves(rec);
+    generate_moves(pos, rec);
     for (int i = 0; i < rec->move_count; i++)
         if (move_from(rec->moves[i]) == from && move_to(rec->moves[i]) == to) return rec->moves[i];
     return 0;
@@ -373,18 +376,18 @@ TEST(Random64, BuiltFromFourRandCalls) {
 
 TEST(AttackersTo, BothColoursAndTheGivenOccupancy) {
     setup_position(START_FEN);
-    U64 occ = board.occupancy[0] | board.occupancy[1];
-    EXPECT_EQ(attackers_to(occ, sq("f3")), squares("e2 g2 g1"));
-    EXPECT_EQ(attackers_to(occ, sq("c6")), squares("b7 d7 b8"));
-    EXPECT_EQ(attackers_to(occ, sq("e4")), 0u);
-    EXPECT_EQ(attackers_to(occ, sq("d2")), squares("b1 c1 d1 e1"));
+    U64 occ = pos.board.occupancy[0] | pos.board.occupancy[1];
+    EXPECT_EQ(attackers_to(pos.board, occ, sq("f3")), squares("e2 g2 g1"));
+    EXPECT_EQ(attackers_to(pos.board, occ, sq("c6")), squares("b7 d7 b8"));
+    EXPECT_EQ(attackers_to(pos.board, occ, sq("e4")), 0u);
+    EXPECT_EQ(attackers_to(pos.board, occ, sq("d2")), squares("b1 c1 d1 e1"));
 
     setup_position("3r2k1/8/8/3n4/4P3/2N5/3R4/3RK3 w - - 0 1");
-    occ = board.occupancy[0] | board.occupancy[1];
-    EXPECT_EQ(attackers_to(occ, sq("d5")), squares("e4 c3 d2 d8"));
+    occ = pos.board.occupancy[0] | pos.board.occupancy[1];
+    EXPECT_EQ(attackers_to(pos.board, occ, sq("d5")), squares("e4 c3 d2 d8"));
     // With d2 taken away the rook behind it sees through.
-    EXPECT_EQ(attackers_to(occ & ~squares("d2"), sq("d5")), squares("e4 c3 d2 d1 d8"));
-    EXPECT_EQ(attackers_to(occ, sq("e2")), squares("d2 c3 e1"));
+    EXPECT_EQ(attackers_to(pos.board, occ & ~squares("d2"), sq("d5")), squares("e4 c3 d2 d1 d8"));
+    EXPECT_EQ(attackers_to(pos.board, occ, sq("e2")), squares("d2 c3 e1"));
 }
 
 TEST(Exchange, SeeCases) {
@@ -429,8 +432,8 @@ TEST(Exchange, SeeCases) {
         Move m = generated_move(root, sq(c.from), sq(c.to));
         ASSERT_NE(m, 0u) << c.fen << " " << c.from << c.to;
         ASSERT_TRUE(m & MOVE_CAPTURE) << c.fen;
-        EXPECT_EQ(see(m), c.value) << c.fen << " " << c.from << c.to;
+        EXPECT_EQ(see(pos.board, m), c.value) << c.fen << " " << c.from << c.to;
         // SEE only looks: the board is as it was.
-        EXPECT_TRUE(board_is_consistent(root)) << c.fen;
+        EXPECT_TRUE(board_is_consistent(pos, root)) << c.fen;
     }
 }

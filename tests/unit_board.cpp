@@ -16,6 +16,9 @@
 
 namespace {
 
+// The position the tests set up and play on.
+Position& pos = test_pos();
+
 int square_of(const char* name) { return make_square(name[0] - 'a', name[1] - '1'); }
 
 // Builds a FEN placement from a list like "Ke1 ke8 pf5" (piece letter, square).
@@ -49,7 +52,7 @@ std::string placement_of(const char* pieces) {
 
 int piece_count() {
     int n = 0;
-    for (U64 b : board.pieces) n += popcount(b);
+    for (U64 b : pos.board.pieces) n += popcount(b);
     return n;
 }
 
@@ -61,14 +64,14 @@ std::string board_text() {
             int sq = make_square(file, rank);
             int found = NO_PIECE;
             for (int piece = 0; piece < 12; piece++)
-                if (board.pieces[piece] & bit(sq)) found = piece;
+                if (pos.board.pieces[piece] & bit(sq)) found = piece;
             text += found == NO_PIECE ? '.' : PIECE_LETTERS[found];
         }
     return text;
 }
 
 std::string print_board_output(PlyRecord* rec) {
-    return capture_output([](void* arg) { print_board(static_cast<PlyRecord*>(arg)); }, rec);
+    return capture_output([](void* arg) { print_board(pos, static_cast<PlyRecord*>(arg)); }, rec);
 }
 
 }  // namespace
@@ -83,19 +86,19 @@ TEST(ParseFen, StartPositionPlacementMailboxAndMaterial) {
               "................................"
               "PPPPPPPP"
               "RNBQKBNR");
-    EXPECT_EQ(board.side, WHITE);
+    EXPECT_EQ(pos.board.side, WHITE);
     EXPECT_EQ(root->castling, 15);
     EXPECT_EQ(root->ep_square, 0);
     // 8 pawns, 2 knights, 2 bishops, 2 rooks, a queen; the king is not counted.
-    EXPECT_EQ(board.material[WHITE], 8 * 100 + 4 * 325 + 2 * 500 + 975);
-    EXPECT_EQ(board.material[BLACK], 8 * 100 + 4 * 325 + 2 * 500 + 975);
-    EXPECT_EQ(board.occupancy[WHITE], 0xFFFFULL);
-    EXPECT_EQ(board.occupancy[BLACK], 0xFFFF000000000000ULL);
-    EXPECT_EQ(board.mailbox[square_of("e1")], W_KING);
-    EXPECT_EQ(board.mailbox[square_of("d8")], B_QUEEN);
-    EXPECT_EQ(board.mailbox[square_of("g2")], W_PAWN);
-    for (int sq = 16; sq < 48; sq++) EXPECT_EQ(board.mailbox[sq], NO_PIECE) << sq;
-    EXPECT_TRUE(board_is_consistent(root));
+    EXPECT_EQ(pos.board.material[WHITE], 8 * 100 + 4 * 325 + 2 * 500 + 975);
+    EXPECT_EQ(pos.board.material[BLACK], 8 * 100 + 4 * 325 + 2 * 500 + 975);
+    EXPECT_EQ(pos.board.occupancy[WHITE], 0xFFFFULL);
+    EXPECT_EQ(pos.board.occupancy[BLACK], 0xFFFF000000000000ULL);
+    EXPECT_EQ(pos.board.mailbox[square_of("e1")], W_KING);
+    EXPECT_EQ(pos.board.mailbox[square_of("d8")], B_QUEEN);
+    EXPECT_EQ(pos.board.mailbox[square_of("g2")], W_PAWN);
+    for (int sq = 16; sq < 48; sq++) EXPECT_EQ(pos.board.mailbox[sq], NO_PIECE) << sq;
+    EXPECT_TRUE(board_is_consistent(pos, root));
 }
 
 TEST(ParseFen, MailboxAndMaterialFollowThePlacement) {
@@ -112,15 +115,15 @@ TEST(ParseFen, MailboxAndMaterialFollowThePlacement) {
     };
     for (const Case& c : cases) {
         PlyRecord* root = setup_position(c.fen);
-        EXPECT_EQ(board.material[WHITE], c.white_material) << c.fen;
-        EXPECT_EQ(board.material[BLACK], c.black_material) << c.fen;
+        EXPECT_EQ(pos.board.material[WHITE], c.white_material) << c.fen;
+        EXPECT_EQ(pos.board.material[BLACK], c.black_material) << c.fen;
         for (int sq = 0; sq < 64; sq++) {
             int expected = NO_PIECE;
             for (int piece = 0; piece < 12; piece++)
-                if (board.pieces[piece] & bit(sq)) expected = piece;
-            EXPECT_EQ(board.mailbox[sq], expected) << c.fen << " square " << sq;
+                if (pos.board.pieces[piece] & bit(sq)) expected = piece;
+            EXPECT_EQ(pos.board.mailbox[sq], expected) << c.fen << " square " << sq;
         }
-        EXPECT_TRUE(board_is_consistent(root)) << c.fen;
+        EXPECT_TRUE(board_is_consistent(pos, root)) << c.fen;
     }
 }
 
@@ -151,15 +154,15 @@ TEST(ParseFen, SideCastlingAndCounters) {
     };
     for (const Case& c : cases) {
         PlyRecord* root = setup_position(c.fen);
-        EXPECT_EQ(board.side, c.side) << c.fen;
+        EXPECT_EQ(pos.board.side, c.side) << c.fen;
         EXPECT_EQ(root->castling, c.castling) << c.fen;
-        EXPECT_EQ(search_info.halfmove_clock, c.halfmove) << c.fen;
-        EXPECT_EQ(search_info.start_fullmove, c.fullmove) << c.fen;
+        EXPECT_EQ(pos.info.halfmove_clock, c.halfmove) << c.fen;
+        EXPECT_EQ(pos.info.start_fullmove, c.fullmove) << c.fen;
         // A freshly set-up position is the start of the game history.
-        EXPECT_EQ(search_info.history_count, 0) << c.fen;
-        EXPECT_EQ(search_info.irreversible_index, 0) << c.fen;
-        EXPECT_EQ(game_history[0].key, root->key) << c.fen;
-        EXPECT_TRUE(board_is_consistent(root)) << c.fen;
+        EXPECT_EQ(pos.info.history_count, 0) << c.fen;
+        EXPECT_EQ(pos.info.irreversible_index, 0) << c.fen;
+        EXPECT_EQ(pos.history[0].key, root->key) << c.fen;
+        EXPECT_TRUE(board_is_consistent(pos, root)) << c.fen;
     }
 }
 
@@ -183,7 +186,7 @@ TEST(ParseFen, CastlingRightsWithoutKingOrRookAreDropped) {
     for (const Case& c : cases) {
         PlyRecord* root = setup_position(c.fen);
         EXPECT_EQ(root->castling, c.castling) << c.fen;
-        EXPECT_TRUE(board_is_consistent(root)) << c.fen;
+        EXPECT_TRUE(board_is_consistent(pos, root)) << c.fen;
     }
 }
 
@@ -200,15 +203,15 @@ TEST(ParseFen, EnPassantSquareOnEveryFileForBothSides) {
         PlyRecord* root = setup_position(fen.c_str());
         EXPECT_EQ(root->ep_square, make_square(file, 5)) << fen;
         EXPECT_EQ(root->key, root->base_key ^ castle_keys[0] ^ ep_keys[make_square(file, 5)]) << fen;
-        EXPECT_TRUE(board_is_consistent(root)) << fen;
+        EXPECT_TRUE(board_is_consistent(pos, root)) << fen;
 
         std::string white_pushed = std::string("Ka1 kh8 P") + f + "4 p" + capturer + "4";
         fen = placement_of(white_pushed.c_str()) + " b - " + f + "3 4 9";
         root = setup_position(fen.c_str());
         EXPECT_EQ(root->ep_square, make_square(file, 2)) << fen;
-        EXPECT_EQ(search_info.halfmove_clock, 4) << fen;
-        EXPECT_EQ(search_info.start_fullmove, 9) << fen;
-        EXPECT_TRUE(board_is_consistent(root)) << fen;
+        EXPECT_EQ(pos.info.halfmove_clock, 4) << fen;
+        EXPECT_EQ(pos.info.start_fullmove, 9) << fen;
+        EXPECT_TRUE(board_is_consistent(pos, root)) << fen;
     }
 }
 
@@ -249,23 +252,23 @@ TEST(ParseFen, ShortFenEndingAfterTheSideField) {
     };
     for (const Case& c : cases) {
         PlyRecord* root = setup_position(c.fen);
-        EXPECT_EQ(board.side, c.side) << c.fen;
+        EXPECT_EQ(pos.board.side, c.side) << c.fen;
         EXPECT_EQ(root->castling, 0) << c.fen;
         EXPECT_EQ(root->ep_square, 0) << c.fen;
-        EXPECT_EQ(search_info.halfmove_clock, 0) << c.fen;
-        EXPECT_EQ(search_info.start_fullmove, 1) << c.fen;
+        EXPECT_EQ(pos.info.halfmove_clock, 0) << c.fen;
+        EXPECT_EQ(pos.info.start_fullmove, 1) << c.fen;
         EXPECT_EQ(piece_count(), 6) << c.fen;
-        EXPECT_TRUE(board_is_consistent(root)) << c.fen;
+        EXPECT_TRUE(board_is_consistent(pos, root)) << c.fen;
     }
 }
 
 TEST(ParseFen, AllEmptyBoardWithBlackToMove) {
     PlyRecord* root = setup_position("8/8/8/8/8/8/8/8 b - - 0 1");
-    EXPECT_EQ(board.side, BLACK);
+    EXPECT_EQ(pos.board.side, BLACK);
     EXPECT_EQ(piece_count(), 0);
-    EXPECT_EQ(board.occupancy[0] | board.occupancy[1], 0u);
-    EXPECT_EQ(board.material[0] + board.material[1], 0);
-    for (int sq = 0; sq < 64; sq++) EXPECT_EQ(board.mailbox[sq], NO_PIECE) << sq;
+    EXPECT_EQ(pos.board.occupancy[0] | pos.board.occupancy[1], 0u);
+    EXPECT_EQ(pos.board.material[0] + pos.board.material[1], 0);
+    for (int sq = 0; sq < 64; sq++) EXPECT_EQ(pos.board.mailbox[sq], NO_PIECE) << sq;
     EXPECT_EQ(root->key, castle_keys[0]);
     EXPECT_EQ(root->base_key, 0u);
 }
@@ -297,19 +300,19 @@ TEST(ParseFen, MalformedPlacementStaysOnTheBoard) {
             while (*p == ' ') p++;
             int piece = int(strchr(PIECE_LETTERS, p[0]) - PIECE_LETTERS);
             int sq = square_of(p + 1);
-            EXPECT_TRUE(board.pieces[piece] & bit(sq)) << c.fen << " " << std::string(p, 3);
-            EXPECT_EQ(board.mailbox[sq], piece) << c.fen << " " << std::string(p, 3);
+            EXPECT_TRUE(pos.board.pieces[piece] & bit(sq)) << c.fen << " " << std::string(p, 3);
+            EXPECT_EQ(pos.board.mailbox[sq], piece) << c.fen << " " << std::string(p, 3);
             p += 3;
         }
         EXPECT_EQ(piece_count(), c.pieces) << c.fen;
-        EXPECT_TRUE(board_is_consistent(root)) << c.fen;
+        EXPECT_TRUE(board_is_consistent(pos, root)) << c.fen;
     }
     // What lies next to the board in memory is untouched.
     setup_position("8/8/8/8/8/8/8/8/8/8/8/8/8/8/8/8/KKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKK w - - 0 1");
     EXPECT_EQ(piece_count(), 0);
-    EXPECT_EQ(board.material[0], 0);
-    EXPECT_EQ(board.material[1], 0);
-    EXPECT_EQ(board.side, WHITE);
+    EXPECT_EQ(pos.board.material[0], 0);
+    EXPECT_EQ(pos.board.material[1], 0);
+    EXPECT_EQ(pos.board.side, WHITE);
 }
 
 // ---- FEN writing -------------------------------------------------------------
@@ -329,7 +332,7 @@ TEST(PositionToFen, RoundTrips) {
     };
     for (const char* fen : cases) {
         PlyRecord* root = setup_position(fen);
-        EXPECT_EQ(position_to_fen(root), std::string(fen) + " ") << fen;
+        EXPECT_EQ(position_to_fen(pos, root), std::string(fen) + " ") << fen;
     }
 }
 
@@ -348,7 +351,7 @@ TEST(PositionToFen, NormalisesWhatItReads) {
     };
     for (const Case& c : cases) {
         PlyRecord* root = setup_position(c.in);
-        EXPECT_EQ(position_to_fen(root), c.out) << c.in;
+        EXPECT_EQ(position_to_fen(pos, root), c.out) << c.in;
     }
 }
 
@@ -376,8 +379,8 @@ TEST(PositionToFen, CountersFollowTheMovesMade) {
     };
     for (const Case& c : cases) {
         PlyRecord* root = setup_position(c.fen);
-        apply_move_list(c.moves, root);
-        EXPECT_EQ(position_to_fen(root), c.expected) << c.fen << " moves " << c.moves;
+        apply_move_list(pos, c.moves, root);
+        EXPECT_EQ(position_to_fen(pos, root), c.expected) << c.fen << " moves " << c.moves;
     }
 }
 
@@ -471,7 +474,7 @@ TEST(MoveText, WritesFromToAndPromotion) {
         // Selector bits without the promotion bit write no letter.
         {make_move_word(52, 60, W_PAWN, 3), "e7e8"},
     };
-    for (const Case& c : cases) EXPECT_STREQ(move_to_text(c.move), c.text) << std::hex << c.move;
+    for (const Case& c : cases) EXPECT_EQ(move_to_text(c.move), c.text) << std::hex << c.move;
 }
 
 TEST(MoveText, EveryMoveTextRoundTrips) {
@@ -490,21 +493,23 @@ TEST(MoveText, EveryMoveTextRoundTrips) {
             }
 }
 
-TEST(MoveText, OneBufferIsReused) {
-    const char* first = move_to_text(make_move_word(12, 28, W_PAWN, 0));
-    const char* second = move_to_text(make_move_word(52, 60, W_PAWN, MOVE_PROMOTION | 3));
-    EXPECT_EQ(first, second);
-    EXPECT_STREQ(first, "e7e8q");
+// Every call returns a text of its own: a later call leaves an earlier text as it was.
+TEST(MoveText, EachCallGivesItsOwnText) {
+    const std::string first = move_to_text(make_move_word(12, 28, W_PAWN, 0));
+    const std::string second = move_to_text(make_move_word(52, 60, W_PAWN, MOVE_PROMOTION | 3));
+    EXPECT_EQ(first, "e2e4");
+    EXPECT_EQ(second, "e7e8q");
 }
 
 // ---- Position stack ----------------------------------------------------------------
 
 TEST(PositionStack, RingAndInitialValues) {
     setup_position(START_FEN);
-    init_position_stack();
-    EXPECT_EQ(last_record, &position_stack[STACK_SIZE - 1]);
-    EXPECT_EQ(last_record->next, &position_stack[0]);
-    const PlyRecord* rec = &position_stack[0];
+    init_position(pos);
+    // The game starts in the first record, and the last one leads back to it.
+    EXPECT_EQ(root_record(pos), &pos.records[0]);
+    EXPECT_EQ(pos.records[STACK_SIZE - 1].next, &pos.records[0]);
+    const PlyRecord* rec = &pos.records[0];
     for (int step = 1; step <= STACK_SIZE; step++) {
         EXPECT_EQ(rec->castling, 15);
         EXPECT_EQ(rec->ep_square, 0);
@@ -512,14 +517,22 @@ TEST(PositionStack, RingAndInitialValues) {
         EXPECT_EQ(rec->check_count, 0);
         EXPECT_EQ(rec->key, 0u);
         rec = rec->next;
+        // The ring stays within the position's own records.
+        ASSERT_TRUE(rec >= pos.records && rec < pos.records + STACK_SIZE) << "step " << step;
         if (step < STACK_SIZE) {
-            ASSERT_NE(rec, &position_stack[0]) << "ring closes after " << step;
+            ASSERT_NE(rec, &pos.records[0]) << "ring closes after " << step;
         }
     }
-    EXPECT_EQ(rec, &position_stack[0]);
+    EXPECT_EQ(rec, &pos.records[0]);
     EXPECT_EQ(piece_count(), 0);
-    EXPECT_EQ(board.occupancy[0] | board.occupancy[1], 0u);
-    for (int sq = 0; sq < 64; sq++) EXPECT_EQ(board.mailbox[sq], NO_PIECE) << sq;
+    EXPECT_EQ(pos.board.occupancy[0] | pos.board.occupancy[1], 0u);
+    for (int sq = 0; sq < 64; sq++) EXPECT_EQ(pos.board.mailbox[sq], NO_PIECE) << sq;
+    // The counters and the game history start cleared as well.
+    EXPECT_EQ(pos.board.material[0] + pos.board.material[1], 0);
+    EXPECT_EQ(pos.info.history_count, 0);
+    EXPECT_EQ(pos.info.halfmove_clock, 0);
+    EXPECT_EQ(pos.info.irreversible_index, 0);
+    EXPECT_EQ(pos.history[0].key, 0u);
 }
 
 // ---- Zobrist keys --------------------------------------------------------------
@@ -595,7 +608,7 @@ TEST(ZobristKeys, FenRoundTripKeepsTheKey) {
     for (const char* fen : cases) {
         PlyRecord* root = setup_position(fen);
         U64 key = root->key, base = root->base_key;
-        std::string again = position_to_fen(root);
+        std::string again = position_to_fen(pos, root);
         root = setup_position(again.c_str());
         EXPECT_EQ(root->key, key) << fen;
         EXPECT_EQ(root->base_key, base) << fen;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <memory>
 #include <regex>
 #include <string>
 #include <vector>
@@ -47,10 +48,11 @@ int check_line(const std::string& line) {
     }
     std::string fen = m[1].str();
     PlyRecord* root = setup_position(fen.c_str());
-    EXPECT_EQ(position_problem(), "") << line;
-    EXPECT_EQ(position_to_fen(root), fen + " ") << line;
+    Position& pos = test_pos();
+    EXPECT_EQ(position_problem(pos.board), "") << line;
+    EXPECT_EQ(position_to_fen(pos, root), fen + " ") << line;
     EXPECT_EQ(root->check_count, 0) << line;
-    EXPECT_GT(generate_legal_moves(root), 0) << line;
+    EXPECT_GT(generate_legal_moves(pos, root), 0) << line;
     // Games start at move 1 of the book position: positions of the first
     // eight plies are the book's choice and never kept.
     EXPECT_GE(std::stoi(m[4].str()), 5) << line;
@@ -100,11 +102,12 @@ TEST(Datagen, GameEndsByTheRules) {
     };
     for (const Case& c : cases) {
         PlyRecord* root = setup_position(c.fen);
-        apply_move_list(c.moves, root);
-        update_check_info(root);
+        Position& pos = test_pos();
+        apply_move_list(pos, c.moves, root);
+        update_check_info(pos, root);
         GameEnd end = GameEnd::Checkmate;
         int result = DRAWN;
-        bool over = game_over_by_rule(root, end, result);
+        bool over = game_over_by_rule(pos, end, result);
         EXPECT_EQ(over, c.over) << c.fen << c.moves;
         if (!over || !c.over) continue;
         EXPECT_EQ(int(end), int(c.end)) << c.fen << c.moves;
@@ -131,11 +134,12 @@ TEST(Datagen, PlayedGamesEndAndScoreForTheWinner) {
     DatagenConfig config = default_datagen_config();
     config.nodes = 500;
     for (const Case& c : cases) {
-        setup_position(START_FEN);
+        setup_position(START_FEN);  // the engine's tables
+        std::unique_ptr<SelfPlay> selfplay(new SelfPlay);  // a fresh game
         Rng rng{1};
-        ASSERT_EQ(start_game(c.fen, rng, 0), c.starts) << c.fen;
+        ASSERT_EQ(start_game(*selfplay, c.fen, rng, 0), c.starts) << c.fen;
         if (!c.starts) continue;
-        GameRecord game = play_game(rng, config);
+        GameRecord game = play_game(*selfplay, rng, config);
         EXPECT_EQ(game.result, c.result) << c.fen;
         EXPECT_TRUE(game.end == GameEnd::Checkmate || game.end == GameEnd::WinAdjudicated) << c.fen;
         EXPECT_GE(game.plies, 1) << c.fen;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -20,11 +21,14 @@
 
 namespace {
 
+// The position the tests set up and play on.
+Position& pos = test_pos();
+
 constexpr int square(const char* name) { return (name[1] - '1') * 8 + (name[0] - 'a'); }
 
 int evaluate_fen(const std::string& fen) {
     PlyRecord* root = setup_position(fen.c_str());
-    return evaluate(root);
+    return evaluate(pos, root);
 }
 
 // The reader drops rights that the placement cannot support; these set the
@@ -32,7 +36,7 @@ int evaluate_fen(const std::string& fen) {
 int evaluate_with_rights(const std::string& fen, int rights) {
     PlyRecord* root = setup_position(fen.c_str());
     root->castling = rights;
-    return evaluate(root);
+    return evaluate(pos, root);
 }
 
 using Placement = std::vector<std::pair<char, const char*>>;
@@ -224,7 +228,7 @@ EvalTrace trace_of(const std::string& fen, int rights = -1) {
     PlyRecord* root = setup_position(fen.c_str());
     if (rights >= 0) root->castling = rights;
     EvalTrace trace;
-    evaluate_traced(root, &trace);
+    evaluate_traced(pos, root, &trace);
     return trace;
 }
 
@@ -255,11 +259,13 @@ const Score* shelter = eval_weights.shelter;
 TEST(EvalTrace, CoefficientsRebuildTheScore) {
     std::vector<std::string> fens(std::begin(varied_positions), std::end(varied_positions));
     for (const std::string& fen : recorded_positions()) fens.push_back(fen);
+    auto pawns = std::make_unique<PawnTable>();
+    clear_pawn_table(*pawns);
     for (const std::string& fen : fens) {
         PlyRecord* root = setup_position(fen.c_str());
-        const int plain = evaluate(root);
+        const int plain = evaluate(pos, root);
         EvalTrace t;
-        ASSERT_EQ(evaluate_traced(root, &t), plain) << fen;
+        ASSERT_EQ(evaluate_traced(pos, root, &t), plain) << fen;
         long long mg = 0, eg = 0;
         for (int i = 0; i < WEIGHT_COUNT; i++) {
             int c = t.coefficient[i][WHITE] - t.coefficient[i][BLACK];
@@ -272,7 +278,10 @@ TEST(EvalTrace, CoefficientsRebuildTheScore) {
         ASSERT_LE(t.scale, 64);
         long long blended = (mg * t.phase + eg * (PHASE_MAX - t.phase)) / PHASE_MAX + t.fixed;
         int white_view = int((blended * t.scale / 64 + t.mop_up) * (200 - t.fifty) / 200);
-        EXPECT_EQ(board.side == WHITE ? white_view : -white_view, plain) << fen;
+        EXPECT_EQ(pos.board.side == WHITE ? white_view : -white_view, plain) << fen;
+        // A pawn table changes nothing, whether it fills an entry or reads it back.
+        EXPECT_EQ(evaluate(pos, root, pawns.get()), plain) << fen;
+        EXPECT_EQ(evaluate(pos, root, pawns.get()), plain) << fen;
     }
 }
 
@@ -302,7 +311,7 @@ TEST(GamePhase, CountsMinorsRooksQueensUpToTheOpening) {
     };
     for (const Case& c : cases) {
         setup_position(c.fen);
-        EXPECT_EQ(game_phase(), c.phase) << c.fen;
+        EXPECT_EQ(game_phase(pos.board), c.phase) << c.fen;
     }
 }
 

@@ -35,7 +35,8 @@ std::string describe(const std::vector<Move>& moves) {
     std::string text;
     char buf[32];
     for (Move m : moves) {
-        snprintf(buf, sizeof buf, "%s/%c/%02x ", move_to_text(m), PIECE_LETTERS[move_piece(m) % 12], m & 0xFF);
+        snprintf(buf, sizeof buf, "%s/%c/%02x ", move_to_text(m).c_str(), PIECE_LETTERS[move_piece(m) % 12],
+                 m & 0xFF);
         text += buf;
     }
     return text;
@@ -83,17 +84,17 @@ struct Snapshot {
     std::vector<HistoryEntry> history;  // entries 0 .. history_entries - 1
 };
 
-Snapshot take_snapshot(const PlyRecord* cur, const PlyRecord* next, int history_entries) {
+Snapshot take_snapshot(const Position& pos, const PlyRecord* cur, const PlyRecord* next, int history_entries) {
     Snapshot s;
-    s.board = board;
+    s.board = pos.board;
     s.cur = fields_of(cur);
     s.next = fields_of(next);
     s.cur_moves = move_list(cur);
-    s.ply = search_info.ply;
-    s.history_count = search_info.history_count;
-    s.irreversible_index = search_info.irreversible_index;
-    s.halfmove_clock = search_info.halfmove_clock;
-    s.history.assign(game_history, game_history + std::min(history_entries, HISTORY_SIZE));
+    s.ply = pos.info.ply;
+    s.history_count = pos.info.history_count;
+    s.irreversible_index = pos.info.irreversible_index;
+    s.halfmove_clock = pos.info.halfmove_clock;
+    s.history.assign(pos.history, pos.history + std::min(history_entries, HISTORY_SIZE));
     return s;
 }
 
@@ -122,9 +123,9 @@ std::string snapshot_difference(const Snapshot& a, const Snapshot& b, bool compa
     return "";
 }
 
-U64 fresh_key(const PlyRecord* rec, U64* base = nullptr) {
+U64 fresh_key(const Position& pos, const PlyRecord* rec, U64* base = nullptr) {
     PlyRecord copy = *rec;
-    U64 key = compute_full_key(&copy);
+    U64 key = compute_full_key(pos, &copy);
     if (base) *base = copy.base_key;
     return key;
 }
@@ -137,8 +138,9 @@ U64 fresh_key(const PlyRecord* rec, U64* base = nullptr) {
 // ---- Generation ---------------------------------------------------------------
 
 TEST(Generation, StartPositionOrderForBothSides) {
+    Position& pos = test_pos();
     PlyRecord* root = setup_position(START_FEN);
-    generate_moves(root);
+    generate_moves(pos, root);
     std::vector<Move> white = {word("b1a3", W_KNIGHT, 0), word("b1c3", W_KNIGHT, 0), word("g1f3", W_KNIGHT, 0),
                                word("g1h3", W_KNIGHT, 0)};
     for (char f = 'a'; f <= 'h'; f++) white.push_back(word((std::string(1, f) + "2" + f + "3").c_str(), W_PAWN, 0));
@@ -149,7 +151,7 @@ TEST(Generation, StartPositionOrderForBothSides) {
     EXPECT_EQ(root->captured, NO_PIECE);
 
     setup_position("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR b KQkq - 0 1");
-    generate_moves(root);
+    generate_moves(pos, root);
     std::vector<Move> black = {word("b8a6", B_KNIGHT, 0), word("b8c6", B_KNIGHT, 0), word("g8f6", B_KNIGHT, 0),
                                word("g8h6", B_KNIGHT, 0)};
     for (char f = 'a'; f <= 'h'; f++) black.push_back(word((std::string(1, f) + "7" + f + "6").c_str(), B_PAWN, 0));
@@ -159,6 +161,7 @@ TEST(Generation, StartPositionOrderForBothSides) {
 }
 
 TEST(Generation, ExactListsInCheckAndForPromotions) {
+    Position& pos = test_pos();
     struct Case {
         const char* name;
         const char* fen;
@@ -209,11 +212,11 @@ TEST(Generation, ExactListsInCheckAndForPromotions) {
         root->second_mask = 12345;
         std::vector<Move> got;
         if (c.captures_only) {
-            generate_captures(root);
+            generate_captures(pos, root);
             got = move_list(root);
             EXPECT_EQ(root->second_mask, 0u);
         } else {
-            generate_moves(root);
+            generate_moves(pos, root);
             got = move_list(root);
         }
         EXPECT_EQ(describe(got), describe(c.expected));
@@ -221,7 +224,7 @@ TEST(Generation, ExactListsInCheckAndForPromotions) {
         EXPECT_EQ(root->captured, NO_PIECE);
         if (c.captures_only && !c.expected.empty() && (c.expected[0] & MOVE_PROMOTION)) {
             // The full list has king steps first; the same pawn words close it.
-            generate_moves(root);
+            generate_moves(pos, root);
             std::vector<Move> all = move_list(root);
             ASSERT_GE(all.size(), c.expected.size());
             std::vector<Move> tail(all.end() - c.expected.size(), all.end());
@@ -231,46 +234,49 @@ TEST(Generation, ExactListsInCheckAndForPromotions) {
 }
 
 TEST(Generation, CheckInfoAndTargetMask) {
+    Position& pos = test_pos();
     PlyRecord* root = setup_position("r3k2r/8/8/5B2/8/3n4/8/R3K2R w KQkq - 0 1");
-    generate_moves(root);
+    generate_moves(pos, root);
     EXPECT_EQ(root->check_count, 1);
     EXPECT_EQ(root->checker_square, square("d3"));
     EXPECT_EQ(root->target_mask, bit(square("d3")));
 
     // A bishop check: the line between king and checker plus the checker.
     setup_position("4k3/8/8/8/1b6/8/8/4K3 w - - 0 1");
-    generate_moves(root);
+    generate_moves(pos, root);
     EXPECT_EQ(root->check_count, 1);
     EXPECT_EQ(root->checker_square, square("b4"));
     EXPECT_EQ(root->target_mask, bit(square("b4")) | bit(square("c3")) | bit(square("d2")));
 
     for (const char* text : {"e1g1", "e1c1"}) {
         setup_position("r3k2r/8/8/5B2/8/3n4/8/R3K2R w KQkq - 0 1");
-        generate_moves(root);
+        generate_moves(pos, root);
         int i = find_generated(root, text);
         ASSERT_GE(i, 0) << text;
-        EXPECT_EQ(make_move(i, root, root->next), 0u) << text << " castles out of check";
+        EXPECT_EQ(make_move(pos, i, root, root->next), 0u) << text << " castles out of check";
     }
 }
 
 TEST(Generation, EnPassantAgainstTheCheckingPawnIsMade) {
     // The pawn that just stepped gives the check; taking it en passant answers it.
     PlyRecord* root = setup_position("4k3/8/8/3pP3/4K3/8/8/8 w - d6 0 1");
-    generate_moves(root);
+    Position& pos = test_pos();
+    generate_moves(pos, root);
     EXPECT_EQ(root->check_count, 1);
     int i = find_generated(root, "e5d6");
     ASSERT_GE(i, 0);
     EXPECT_EQ(root->moves[i], word("e5d6", W_PAWN, MOVE_EN_PASSANT));
-    EXPECT_EQ(make_move(i, root, root->next), root->moves[i]);
-    EXPECT_EQ(board.mailbox[square("d5")], NO_PIECE);
-    EXPECT_EQ(board.mailbox[square("d6")], W_PAWN);
+    EXPECT_EQ(make_move(pos, i, root, root->next), root->moves[i]);
+    EXPECT_EQ(pos.board.mailbox[square("d5")], NO_PIECE);
+    EXPECT_EQ(pos.board.mailbox[square("d6")], W_PAWN);
     EXPECT_EQ(root->captured, B_PAWN);
-    EXPECT_TRUE(board_is_consistent(root->next));
-    unmake_move(i, root);
-    EXPECT_TRUE(board_is_consistent(root));
+    EXPECT_TRUE(board_is_consistent(pos, root->next));
+    unmake_move(pos, i, root);
+    EXPECT_TRUE(board_is_consistent(pos, root));
 }
 
 TEST(Generation, CapturesAreTheTacticalPartOfTheFullListInOrder) {
+    Position& pos = test_pos();
     const char* fens[] = {START_FEN,
                           KIWIPETE,
                           "r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq - 0 1",
@@ -281,15 +287,15 @@ TEST(Generation, CapturesAreTheTacticalPartOfTheFullListInOrder) {
     for (const char* fen : fens) {
         SCOPED_TRACE(fen);
         PlyRecord* root = setup_position(fen);
-        generate_moves(root);
+        generate_moves(pos, root);
         std::vector<Move> expected;
         for (Move m : move_list(root)) {
             bool pawn = kind_of(move_piece(m)) == PAWN;
             int to_rank = rank_of(move_to(m));
-            bool to_seventh = pawn && move_kind(m) == 0 && to_rank == (board.side == WHITE ? 6 : 1);
+            bool to_seventh = pawn && move_kind(m) == 0 && to_rank == (pos.board.side == WHITE ? 6 : 1);
             if ((m & (MOVE_CAPTURE | MOVE_EN_PASSANT | MOVE_PROMOTION)) || to_seventh) expected.push_back(m);
         }
-        generate_captures(root);
+        generate_captures(pos, root);
         EXPECT_EQ(describe(move_list(root)), describe(expected));
     }
 }
@@ -297,6 +303,7 @@ TEST(Generation, CapturesAreTheTacticalPartOfTheFullListInOrder) {
 // ---- Make and unmake --------------------------------------------------------------
 
 TEST(MakeMove, RefusedMovesChangeNothing) {
+    Position& pos = test_pos();
     struct Case {
         const char* name;
         const char* fen;
@@ -323,8 +330,8 @@ TEST(MakeMove, RefusedMovesChangeNothing) {
         for (bool same_record : {false, true}) {
             SCOPED_TRACE(std::string(c.name) + (same_record ? " (one record)" : " (two records)"));
             PlyRecord* root = setup_position(c.fen);
-            search_info.ply = 7;
-            generate_moves(root);
+            pos.info.ply = 7;
+            generate_moves(pos, root);
             int i = find_generated(root, c.move);
             ASSERT_GE(i, 0) << "not generated";
             PlyRecord* next = root;
@@ -334,10 +341,10 @@ TEST(MakeMove, RefusedMovesChangeNothing) {
                 next->checker_square = 42;
                 next->ep_square = 44;
             }
-            Snapshot before = take_snapshot(root, next, HISTORY_SIZE);
-            EXPECT_EQ(make_move(i, root, next), 0u);
-            EXPECT_EQ(snapshot_difference(before, take_snapshot(root, next, HISTORY_SIZE), true), "");
-            EXPECT_TRUE(board_is_consistent(root));
+            Snapshot before = take_snapshot(pos, root, next, HISTORY_SIZE);
+            EXPECT_EQ(make_move(pos, i, root, next), 0u);
+            EXPECT_EQ(snapshot_difference(before, take_snapshot(pos, root, next, HISTORY_SIZE), true), "");
+            EXPECT_TRUE(board_is_consistent(pos, root));
         }
     }
 }
@@ -345,19 +352,21 @@ TEST(MakeMove, RefusedMovesChangeNothing) {
 TEST(MakeMove, LongCastlingPastAnAttackedB1IsMade) {
     // Only the king's squares matter: the rook may cross an attacked b1.
     PlyRecord* root = setup_position("1r2k3/8/8/8/8/8/8/R3K2R w KQ - 0 1");
-    generate_moves(root);
+    Position& pos = test_pos();
+    generate_moves(pos, root);
     int i = find_generated(root, "e1c1");
     ASSERT_GE(i, 0);
-    ASSERT_NE(make_move(i, root, root->next), 0u);
-    EXPECT_EQ(board.mailbox[square("c1")], W_KING);
-    EXPECT_EQ(board.mailbox[square("d1")], W_ROOK);
-    EXPECT_EQ(board.mailbox[square("a1")], NO_PIECE);
-    EXPECT_EQ(board.mailbox[square("e1")], NO_PIECE);
+    ASSERT_NE(make_move(pos, i, root, root->next), 0u);
+    EXPECT_EQ(pos.board.mailbox[square("c1")], W_KING);
+    EXPECT_EQ(pos.board.mailbox[square("d1")], W_ROOK);
+    EXPECT_EQ(pos.board.mailbox[square("a1")], NO_PIECE);
+    EXPECT_EQ(pos.board.mailbox[square("e1")], NO_PIECE);
     EXPECT_EQ(root->next->castling, 0);
-    EXPECT_TRUE(board_is_consistent(root->next));
+    EXPECT_TRUE(board_is_consistent(pos, root->next));
 }
 
 TEST(MakeMove, CastlingRightsFollowTheMask) {
+    Position& pos = test_pos();
     struct Case {
         const char* fen;
         const char* move;
@@ -383,53 +392,55 @@ TEST(MakeMove, CastlingRightsFollowTheMask) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.fen) + " " + c.move);
         PlyRecord* root = setup_position(c.fen);
-        generate_moves(root);
+        generate_moves(pos, root);
         int i = find_generated(root, c.move);
         ASSERT_GE(i, 0);
-        ASSERT_NE(make_move(i, root, root->next), 0u);
+        ASSERT_NE(make_move(pos, i, root, root->next), 0u);
         EXPECT_EQ(root->next->castling, c.rights);
-        EXPECT_EQ(root->next->key, fresh_key(root->next));
-        EXPECT_TRUE(board_is_consistent(root->next));
+        EXPECT_EQ(root->next->key, fresh_key(pos, root->next));
+        EXPECT_TRUE(board_is_consistent(pos, root->next));
     }
 }
 
 TEST(MakeMove, DoubleStepSetsTheEnPassantSquareAndKey) {
+    Position& pos = test_pos();
     PlyRecord* root = setup_position(START_FEN);
-    generate_moves(root);
+    generate_moves(pos, root);
     int i = find_generated(root, "e2e4");
-    ASSERT_NE(make_move(i, root, root->next), 0u);
+    ASSERT_NE(make_move(pos, i, root, root->next), 0u);
     PlyRecord* next = root->next;
     EXPECT_EQ(next->ep_square, 20);
     EXPECT_NE(ep_keys[20], 0u);
     // No black pawn can take on e3: the square is kept but not keyed.
     EXPECT_EQ(next->key, next->base_key ^ castle_keys[15]);
-    EXPECT_EQ(next->key, fresh_key(next));
-    EXPECT_EQ(game_history[1].key, next->key);
+    EXPECT_EQ(next->key, fresh_key(pos, next));
+    EXPECT_EQ(pos.history[1].key, next->key);
 
     // Black's answer d7d5 sets d6; a quiet move after it clears the square again.
-    generate_moves(next);
+    generate_moves(pos, next);
     int j = find_generated(next, "d7d5");
-    ASSERT_NE(make_move(j, next, next->next), 0u);
+    ASSERT_NE(make_move(pos, j, next, next->next), 0u);
     EXPECT_EQ(next->next->ep_square, 43);
-    EXPECT_EQ(next->next->key, fresh_key(next->next));
+    EXPECT_EQ(next->next->key, fresh_key(pos, next->next));
     PlyRecord* third = next->next;
-    generate_moves(third);
+    generate_moves(pos, third);
     int k = find_generated(third, "g1f3");
-    ASSERT_NE(make_move(k, third, third->next), 0u);
+    ASSERT_NE(make_move(pos, k, third, third->next), 0u);
     EXPECT_EQ(third->next->ep_square, 0);
-    EXPECT_EQ(third->next->key, fresh_key(third->next));
+    EXPECT_EQ(third->next->key, fresh_key(pos, third->next));
 
     // A double step next to an enemy pawn puts the square in the key.
     root = setup_position("rnbqkbnr/pppppppp/8/4P3/8/8/PPPP1PPP/RNBQKBNR b KQkq - 0 1");
-    generate_moves(root);
+    generate_moves(pos, root);
     int d = find_generated(root, "d7d5");
-    ASSERT_NE(make_move(d, root, root->next), 0u);
+    ASSERT_NE(make_move(pos, d, root, root->next), 0u);
     EXPECT_EQ(root->next->ep_square, 43);
     EXPECT_EQ(root->next->key, root->next->base_key ^ ep_keys[43] ^ castle_keys[15]);
-    EXPECT_EQ(root->next->key, fresh_key(root->next));
+    EXPECT_EQ(root->next->key, fresh_key(pos, root->next));
 }
 
 TEST(MakeMove, CountersAfterMakeAndUnmake) {
+    Position& pos = test_pos();
     struct Case {
         const char* name;
         const char* move;
@@ -444,31 +455,32 @@ TEST(MakeMove, CountersAfterMakeAndUnmake) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         PlyRecord* root = setup_position(fen);
-        apply_move_list("h1h2 h8h7 h2h1 h7h8", root);
-        ASSERT_EQ(search_info.history_count, 4);
-        ASSERT_EQ(search_info.halfmove_clock, 11);
-        generate_moves(root);
+        apply_move_list(pos, "h1h2 h8h7 h2h1 h7h8", root);
+        ASSERT_EQ(pos.info.history_count, 4);
+        ASSERT_EQ(pos.info.halfmove_clock, 11);
+        generate_moves(pos, root);
         int i = find_generated(root, c.move);
         ASSERT_GE(i, 0);
-        Snapshot before = take_snapshot(root, root->next, HISTORY_SIZE);
-        ASSERT_NE(make_move(i, root, root->next), 0u);
-        EXPECT_EQ(search_info.history_count, 5);
-        EXPECT_EQ(search_info.ply, before.ply + 1);
+        Snapshot before = take_snapshot(pos, root, root->next, HISTORY_SIZE);
+        ASSERT_NE(make_move(pos, i, root, root->next), 0u);
+        EXPECT_EQ(pos.info.history_count, 5);
+        EXPECT_EQ(pos.info.ply, before.ply + 1);
         if (c.irreversible) {
-            EXPECT_EQ(search_info.halfmove_clock, 0);
-            EXPECT_EQ(search_info.irreversible_index, 4);
+            EXPECT_EQ(pos.info.halfmove_clock, 0);
+            EXPECT_EQ(pos.info.irreversible_index, 4);
         } else {
-            EXPECT_EQ(search_info.halfmove_clock, 12);
-            EXPECT_EQ(search_info.irreversible_index, before.irreversible_index);
+            EXPECT_EQ(pos.info.halfmove_clock, 12);
+            EXPECT_EQ(pos.info.irreversible_index, before.irreversible_index);
         }
-        EXPECT_EQ(game_history[5].key, root->next->key);
-        EXPECT_EQ(game_history[5].irreversible_index, search_info.irreversible_index);
-        unmake_move(i, root);
-        EXPECT_EQ(snapshot_difference(before, take_snapshot(root, root->next, HISTORY_SIZE), false), "");
+        EXPECT_EQ(pos.history[5].key, root->next->key);
+        EXPECT_EQ(pos.history[5].irreversible_index, pos.info.irreversible_index);
+        unmake_move(pos, i, root);
+        EXPECT_EQ(snapshot_difference(before, take_snapshot(pos, root, root->next, HISTORY_SIZE), false), "");
     }
 }
 
 TEST(MakeMove, PromotionSelectors) {
+    Position& pos = test_pos();
     struct Case {
         const char* move;
         int piece;
@@ -482,51 +494,53 @@ TEST(MakeMove, PromotionSelectors) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.move);
         PlyRecord* root = setup_position("2r1k3/1P6/8/8/8/8/8/4K3 w - - 0 1");
-        generate_moves(root);
+        generate_moves(pos, root);
         int i = find_generated(root, c.move);
         ASSERT_GE(i, 0);
         EXPECT_EQ(move_promotion_kind(root->moves[i]), kind_of(c.piece));
-        Snapshot before = take_snapshot(root, root->next, 4);
-        ASSERT_NE(make_move(i, root, root->next), 0u);
+        Snapshot before = take_snapshot(pos, root, root->next, 4);
+        ASSERT_NE(make_move(pos, i, root, root->next), 0u);
         int to = move_to(root->moves[i]);
-        EXPECT_EQ(board.mailbox[to], c.piece);
-        EXPECT_EQ(board.pieces[c.piece], bit(to));
-        EXPECT_EQ(board.pieces[W_PAWN], 0u);
-        EXPECT_EQ(board.mailbox[square("b7")], NO_PIECE);
-        EXPECT_EQ(board.material[WHITE], 100 - 100 + piece_value[c.piece]);
-        EXPECT_EQ(board.material[BLACK], c.captured == NO_PIECE ? 500 : 0);
+        EXPECT_EQ(pos.board.mailbox[to], c.piece);
+        EXPECT_EQ(pos.board.pieces[c.piece], bit(to));
+        EXPECT_EQ(pos.board.pieces[W_PAWN], 0u);
+        EXPECT_EQ(pos.board.mailbox[square("b7")], NO_PIECE);
+        EXPECT_EQ(pos.board.material[WHITE], 100 - 100 + piece_value[c.piece]);
+        EXPECT_EQ(pos.board.material[BLACK], c.captured == NO_PIECE ? 500 : 0);
         EXPECT_EQ(root->captured, c.captured);
-        EXPECT_TRUE(board_is_consistent(root->next));
-        unmake_move(i, root);
-        EXPECT_EQ(snapshot_difference(before, take_snapshot(root, root->next, 4), false), "");
+        EXPECT_TRUE(board_is_consistent(pos, root->next));
+        unmake_move(pos, i, root);
+        EXPECT_EQ(snapshot_difference(before, take_snapshot(pos, root, root->next, 4), false), "");
     }
 }
 
 TEST(MakeMove, NullMoveFlipsSideKeyAndClearsEnPassant) {
+    Position& pos = test_pos();
     PlyRecord* root = setup_position("rnbqkbnr/pppppppp/8/4P3/8/8/PPPP1PPP/RNBQKBNR b KQkq - 0 1");
-    apply_move_list("d7d5", root);  // root now has ep square d6 (e5 can take) and white to move
+    apply_move_list(pos, "d7d5", root);  // root now has ep square d6 (e5 can take) and white to move
     ASSERT_EQ(root->ep_square, 43);
-    search_info.halfmove_clock = 5;
+    pos.info.halfmove_clock = 5;
     PlyRecord* next = root->next;
-    Snapshot before = take_snapshot(root, next, 8);
-    make_null_move(root, next);
+    Snapshot before = take_snapshot(pos, root, next, 8);
+    make_null_move(pos, root, next);
     EXPECT_EQ(next->key, root->key ^ side_key ^ ep_keys[43]);
     EXPECT_EQ(next->ep_square, 0);
     EXPECT_EQ(next->castling, root->castling);
-    EXPECT_EQ(board.side, BLACK);
-    EXPECT_EQ(next->key, fresh_key(next));
-    EXPECT_EQ(search_info.ply, before.ply + 1);
-    EXPECT_EQ(search_info.halfmove_clock, 6);
-    EXPECT_EQ(search_info.history_count, 2);
-    EXPECT_EQ(game_history[2].key, next->key);
-    EXPECT_TRUE(board_is_consistent(next));
-    unmake_null_move(root);
-    EXPECT_EQ(snapshot_difference(before, take_snapshot(root, next, 8), false), "");
+    EXPECT_EQ(pos.board.side, BLACK);
+    EXPECT_EQ(next->key, fresh_key(pos, next));
+    EXPECT_EQ(pos.info.ply, before.ply + 1);
+    EXPECT_EQ(pos.info.halfmove_clock, 6);
+    EXPECT_EQ(pos.info.history_count, 2);
+    EXPECT_EQ(pos.history[2].key, next->key);
+    EXPECT_TRUE(board_is_consistent(pos, next));
+    unmake_null_move(pos, root);
+    EXPECT_EQ(snapshot_difference(before, take_snapshot(pos, root, next, 8), false), "");
 }
 
 namespace {
 
 struct WalkReport {
+    const Position* pos = nullptr;  // the position walked, named in the failure
     uint64_t leaves = 0;
     int failures = 0;
     std::string first_failure;
@@ -536,57 +550,58 @@ void note(WalkReport& report, bool ok, const char* what, Move m) {
     if (ok) return;
     if (report.failures++ == 0)
         report.first_failure = std::string(what) + " after " + move_to_text(m) + " in " +
-                               position_to_fen(&position_stack[0]);
+                               position_to_fen(*report.pos, &report.pos->records[0]);
 }
 
 // Makes every move of the tree, checking each made position against a
 // recomputation and each unmake against the state before the make.
-void walk(int depth, PlyRecord* rec, WalkReport& report) {
+void walk(Position& pos, int depth, PlyRecord* rec, WalkReport& report) {
     if (depth == 0) {
         report.leaves++;
         return;
     }
-    generate_moves(rec);
+    generate_moves(pos, rec);
     PlyRecord* next = rec->next;
     for (int i = 0; i < rec->move_count; i++) {
         Move m = rec->moves[i];
-        int count = search_info.history_count;
-        Snapshot before = take_snapshot(rec, next, count + 2);
-        if (!make_move(i, rec, next)) {
-            note(report, snapshot_difference(before, take_snapshot(rec, next, count + 2), true).empty(),
+        int count = pos.info.history_count;
+        Snapshot before = take_snapshot(pos, rec, next, count + 2);
+        if (!make_move(pos, i, rec, next)) {
+            note(report, snapshot_difference(before, take_snapshot(pos, rec, next, count + 2), true).empty(),
                  "refused make changed state", m);
             continue;
         }
         int from = move_from(m), to = move_to(m), mover = before.board.side;
         bool irreversible = kind_of(move_piece(m)) == PAWN || (m & MOVE_CAPTURE);
         U64 base;
-        note(report, next->key == fresh_key(next, &base) && next->base_key == base, "key differs from a fresh one", m);
-        note(report, board_is_consistent(next), "board inconsistent", m);
-        note(report, board.side == (mover ^ 1), "side not flipped", m);
-        note(report, !square_attacked(lowest_square(board.pieces[make_piece(KING, mover)]), mover ^ 1),
-             "mover's king left attacked", m);
+        note(report, next->key == fresh_key(pos, next, &base) && next->base_key == base, "key differs from a fresh one",
+             m);
+        note(report, board_is_consistent(pos, next), "board inconsistent", m);
+        note(report, pos.board.side == (mover ^ 1), "side not flipped", m);
+        int king = lowest_square(pos.board.pieces[make_piece(KING, mover)]);
+        note(report, !square_attacked(pos.board, king, mover ^ 1), "mover's king left attacked", m);
         note(report, next->castling == (before.cur.castling & castle_mask[from] & castle_mask[to]), "castling rights",
              m);
         note(report, next->ep_square == ((m & MOVE_DOUBLE_STEP) ? (from + to) / 2 : 0), "ep square", m);
         note(report, next->check_count == before.next.check_count && next->checker_square == before.next.checker_square,
              "check info of the next record not put back", m);
-        note(report, search_info.ply == before.ply + 1 && search_info.history_count == count + 1, "counters", m);
-        note(report, game_history[count + 1].key == next->key &&
-                         game_history[count + 1].irreversible_index == search_info.irreversible_index,
+        note(report, pos.info.ply == before.ply + 1 && pos.info.history_count == count + 1, "counters", m);
+        note(report, pos.history[count + 1].key == next->key &&
+                         pos.history[count + 1].irreversible_index == pos.info.irreversible_index,
              "history entry", m);
         if (irreversible)
-            note(report, search_info.halfmove_clock == 0 && search_info.irreversible_index == count,
+            note(report, pos.info.halfmove_clock == 0 && pos.info.irreversible_index == count,
                  "irreversible move counters", m);
         else
-            note(report, search_info.halfmove_clock == before.halfmove_clock + 1 &&
-                             search_info.irreversible_index == before.irreversible_index,
+            note(report, pos.info.halfmove_clock == before.halfmove_clock + 1 &&
+                             pos.info.irreversible_index == before.irreversible_index,
                  "reversible move counters", m);
         if (m & MOVE_CAPTURE) note(report, rec->captured == before.board.mailbox[to], "captured piece", m);
         if (m & MOVE_EN_PASSANT) note(report, rec->captured == (move_piece(m) ^ 1), "captured pawn", m);
 
-        walk(depth - 1, next, report);
-        unmake_move(i, rec);
-        note(report, snapshot_difference(before, take_snapshot(rec, next, count + 2), false).empty(),
+        walk(pos, depth - 1, next, report);
+        unmake_move(pos, i, rec);
+        note(report, snapshot_difference(before, take_snapshot(pos, rec, next, count + 2), false).empty(),
              "unmake did not restore", m);
     }
 }
@@ -594,6 +609,7 @@ void walk(int depth, PlyRecord* rec, WalkReport& report) {
 }  // namespace
 
 TEST(MakeMove, TreeWalkKeepsEverythingExact) {
+    Position& pos = test_pos();
     struct Case {
         const char* fen;
         int depth;
@@ -611,63 +627,67 @@ TEST(MakeMove, TreeWalkKeepsEverythingExact) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fen);
         PlyRecord* root = setup_position(c.fen);
-        ASSERT_TRUE(board_is_consistent(root));
+        ASSERT_TRUE(board_is_consistent(pos, root));
         WalkReport report;
-        walk(c.depth, root, report);
+        report.pos = &pos;
+        walk(pos, c.depth, root, report);
         EXPECT_EQ(report.failures, 0) << report.first_failure;
         EXPECT_EQ(report.leaves, c.leaves);
     }
 }
 
 TEST(BoardConsistency, NoticesCorruption) {
+    Position& pos = test_pos();
     struct Case {
         const char* name;
-        void (*corrupt)();
+        void (*corrupt)(BoardState& board);
     };
     const Case cases[] = {
-        {"stale code on an empty square", [] { board.mailbox[square("e4")] = W_PAWN; }},
-        {"wrong code on an occupied square", [] { board.mailbox[square("e2")] = W_KNIGHT; }},
-        {"material", [] { board.material[WHITE] += 1; }},
-        {"occupancy", [] { board.occupancy[BLACK] ^= bit(square("e4")); }},
-        {"side to move", [] { board.side ^= 1; }},
+        {"stale code on an empty square", [](BoardState& board) { board.mailbox[square("e4")] = W_PAWN; }},
+        {"wrong code on an occupied square", [](BoardState& board) { board.mailbox[square("e2")] = W_KNIGHT; }},
+        {"material", [](BoardState& board) { board.material[WHITE] += 1; }},
+        {"occupancy", [](BoardState& board) { board.occupancy[BLACK] ^= bit(square("e4")); }},
+        {"side to move", [](BoardState& board) { board.side ^= 1; }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         PlyRecord* root = setup_position(START_FEN);
-        ASSERT_TRUE(board_is_consistent(root));
-        c.corrupt();
-        EXPECT_FALSE(board_is_consistent(root));
+        ASSERT_TRUE(board_is_consistent(pos, root));
+        c.corrupt(pos.board);
+        EXPECT_FALSE(board_is_consistent(pos, root));
     }
 }
 
 // ---- Repetition ----------------------------------------------------------------------
 
 TEST(Repetition, KnightShuffleFromTheStart) {
+    Position& pos = test_pos();
     PlyRecord* root = setup_position(START_FEN);
-    apply_move_list("g1f3 g8f6 f3g1 f6g8", root);
-    ASSERT_EQ(search_info.history_count, 4);
-    EXPECT_EQ(is_repetition(root), 1) << "the set-up position counts too";
-    apply_move_list("g1f3", root);
-    EXPECT_EQ(is_repetition(root), 1);
-    apply_move_list("g8f6", root);
-    EXPECT_EQ(is_repetition(root), 1);
+    apply_move_list(pos, "g1f3 g8f6 f3g1 f6g8", root);
+    ASSERT_EQ(pos.info.history_count, 4);
+    EXPECT_EQ(is_repetition(pos, root), 1) << "the set-up position counts too";
+    apply_move_list(pos, "g1f3", root);
+    EXPECT_EQ(is_repetition(pos, root), 1);
+    apply_move_list(pos, "g8f6", root);
+    EXPECT_EQ(is_repetition(pos, root), 1);
 }
 
 TEST(Repetition, PawnMoveSetsTheBoundary) {
     // Positions from the pawn move on count, the one right after a double
     // step too: nobody can take en passant there, so its key has no square.
     PlyRecord* root = setup_position(START_FEN);
-    apply_move_list("e2e4 g8f6 g1f3 f6g8 f3g1", root);
-    EXPECT_EQ(is_repetition(root), 1);
-    apply_move_list("g8f6", root);
-    EXPECT_EQ(is_repetition(root), 1);
+    Position& pos = test_pos();
+    apply_move_list(pos, "e2e4 g8f6 g1f3 f6g8 f3g1", root);
+    EXPECT_EQ(is_repetition(pos, root), 1);
+    apply_move_list(pos, "g8f6", root);
+    EXPECT_EQ(is_repetition(pos, root), 1);
 
     // Plant the current key into older entries: only those after the pawn move count.
     setup_position(START_FEN);
-    apply_move_list("g1f3 g8f6 f3g1 f6g8 e2e4 g8f6 g1f3 f6g8", root);
-    ASSERT_EQ(search_info.history_count, 8);
-    ASSERT_EQ(search_info.irreversible_index, 4);
-    ASSERT_EQ(is_repetition(root), 0);
+    apply_move_list(pos, "g1f3 g8f6 f3g1 f6g8 e2e4 g8f6 g1f3 f6g8", root);
+    ASSERT_EQ(pos.info.history_count, 8);
+    ASSERT_EQ(pos.info.irreversible_index, 4);
+    ASSERT_EQ(is_repetition(pos, root), 0);
     struct Case {
         int entry;
         int expected;
@@ -675,16 +695,17 @@ TEST(Repetition, PawnMoveSetsTheBoundary) {
     // Entry 4 is the position just before the pawn move: it is compared, but
     // in a real game no later position can equal it.
     for (Case c : {Case{6, 1}, Case{4, 1}, Case{2, 0}, Case{0, 0}, Case{7, 0}}) {
-        HistoryEntry saved = game_history[c.entry];
-        game_history[c.entry].key = root->key;
-        EXPECT_EQ(is_repetition(root), c.expected) << "entry " << c.entry;
-        game_history[c.entry] = saved;
+        HistoryEntry saved = pos.history[c.entry];
+        pos.history[c.entry].key = root->key;
+        EXPECT_EQ(is_repetition(pos, root), c.expected) << "entry " << c.entry;
+        pos.history[c.entry] = saved;
     }
 }
 
 // ---- The legal list and its sort ---------------------------------------------------------
 
 TEST(LegalMoves, LegalMovesFirstAndCountedLikePerft) {
+    Position& pos = test_pos();
     struct Case {
         const char* fen;
         int legal;
@@ -701,22 +722,22 @@ TEST(LegalMoves, LegalMovesFirstAndCountedLikePerft) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fen);
         PlyRecord* root = setup_position(c.fen);
-        ASSERT_EQ(perft_count(1, root), uint64_t(c.legal));
-        generate_moves(root);
+        ASSERT_EQ(perft_count(pos, 1, root), uint64_t(c.legal));
+        generate_moves(pos, root);
         std::vector<Move> accepted;
         for (int i = 0; i < root->move_count; i++)
-            if (make_move(i, root, root->next)) {
+            if (make_move(pos, i, root, root->next)) {
                 accepted.push_back(root->moves[i]);
-                unmake_move(i, root);
+                unmake_move(pos, i, root);
             }
-        Snapshot before = take_snapshot(root, root->next, 4);
-        EXPECT_EQ(generate_legal_moves(root), c.legal);
+        Snapshot before = take_snapshot(pos, root, root->next, 4);
+        EXPECT_EQ(generate_legal_moves(pos, root), c.legal);
         EXPECT_EQ(root->move_count, c.legal);
         std::vector<Move> listed = move_list(root);
         std::sort(listed.begin(), listed.end());
         std::sort(accepted.begin(), accepted.end());
         EXPECT_EQ(listed, accepted);
-        Snapshot after = take_snapshot(root, root->next, 4);
+        Snapshot after = take_snapshot(pos, root, root->next, 4);
         after.cur_moves = before.cur_moves;  // the list is expected to change
         EXPECT_EQ(snapshot_difference(before, after, false), "");
     }
@@ -783,25 +804,36 @@ TEST(SortByScore, EqualAndOrderedListsStayPut) {
 namespace {
 
 struct ApplyCall {
+    Position* pos;
     const char* text;
     PlyRecord* rec;
 };
 
-std::string apply_with_output(const char* text, PlyRecord* rec) {
-    ApplyCall call{text, rec};
+std::string apply_with_output(Position& pos, const char* text, PlyRecord* rec) {
+    ApplyCall call{&pos, text, rec};
     return capture_output([](void* arg) {
         auto* c = static_cast<ApplyCall*>(arg);
-        apply_move_list(c->text, c->rec);
+        apply_move_list(*c->pos, c->text, c->rec);
     }, &call);
 }
 
-std::string diagram_of(PlyRecord* rec) {
-    return capture_output([](void* arg) { print_board(static_cast<PlyRecord*>(arg)); }, rec);
+struct DiagramCall {
+    const Position* pos;
+    const PlyRecord* rec;
+};
+
+std::string diagram_of(const Position& pos, const PlyRecord* rec) {
+    DiagramCall call{&pos, rec};
+    return capture_output([](void* arg) {
+        auto* c = static_cast<DiagramCall*>(arg);
+        print_board(*c->pos, c->rec);
+    }, &call);
 }
 
 }  // namespace
 
 TEST(ApplyMoveList, FailingMovePrintsTheDiagramAndTheRestOfTheLine) {
+    Position& pos = test_pos();
     struct Case {
         const char* name;
         const char* moves;
@@ -822,19 +854,20 @@ TEST(ApplyMoveList, FailingMovePrintsTheDiagramAndTheRestOfTheLine) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         PlyRecord* root = setup_position(START_FEN);
-        std::string out = apply_with_output(c.moves, root);
-        EXPECT_EQ(search_info.history_count, c.applied);
-        EXPECT_EQ(position_to_fen(root), c.fen_after);
-        EXPECT_TRUE(board_is_consistent(root));
-        generate_moves(root);  // the diagram shows the check state of the position
-        std::string expected = "info string Can't understand move line\n" + diagram_of(root) + c.rest + "\n";
+        std::string out = apply_with_output(pos, c.moves, root);
+        EXPECT_EQ(pos.info.history_count, c.applied);
+        EXPECT_EQ(position_to_fen(pos, root), c.fen_after);
+        EXPECT_TRUE(board_is_consistent(pos, root));
+        generate_moves(pos, root);  // the diagram shows the check state of the position
+        std::string expected = "info string Can't understand move line\n" + diagram_of(pos, root) + c.rest + "\n";
         EXPECT_EQ(out, expected);
     }
 }
 
 TEST(ApplyMoveList, ExactDiagramOfAFailedLine) {
+    Position& pos = test_pos();
     PlyRecord* root = setup_position(START_FEN);
-    std::string out = apply_with_output("e2e4 e7e5 e4e5", root);
+    std::string out = apply_with_output(pos, "e2e4 e7e5 e4e5", root);
     EXPECT_EQ(out,
               "info string Can't understand move line\n"
               "\nrnbqkbnr\npppp.ppp\n........\n....p...\n....P...\n........\nPPPP.PPP\nRNBQKBNR\n"
@@ -843,17 +876,19 @@ TEST(ApplyMoveList, ExactDiagramOfAFailedLine) {
 }
 
 TEST(ApplyMoveList, BadTextEndsTheListSilently) {
+    Position& pos = test_pos();
     const char* lines[] = {"e2e4 e9e5 g1f3", "e2e4 i7i5 g1f3", "e2e4 e7", "e2e4 x7e5", "e2e4 E7E5", "e2e4 0000"};
     for (const char* line : lines) {
         SCOPED_TRACE(line);
         PlyRecord* root = setup_position(START_FEN);
-        EXPECT_EQ(apply_with_output(line, root), "");
-        EXPECT_EQ(search_info.history_count, 1);
-        EXPECT_EQ(board.mailbox[square("e4")], W_PAWN);
+        EXPECT_EQ(apply_with_output(pos, line, root), "");
+        EXPECT_EQ(pos.info.history_count, 1);
+        EXPECT_EQ(pos.board.mailbox[square("e4")], W_PAWN);
     }
 }
 
 TEST(ApplyMoveList, PromotionLetters) {
+    Position& pos = test_pos();
     struct Case {
         const char* moves;
         int piece;
@@ -862,25 +897,26 @@ TEST(ApplyMoveList, PromotionLetters) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.moves);
         PlyRecord* root = setup_position("4k3/P7/8/8/8/8/8/4K3 w - - 0 1");
-        EXPECT_EQ(apply_with_output(c.moves, root), "");
-        EXPECT_EQ(board.mailbox[square("a8")], c.piece);
-        EXPECT_TRUE(board_is_consistent(root));
+        EXPECT_EQ(apply_with_output(pos, c.moves, root), "");
+        EXPECT_EQ(pos.board.mailbox[square("a8")], c.piece);
+        EXPECT_TRUE(board_is_consistent(pos, root));
     }
 }
 
 TEST(ApplyMoveList, GameHistoryEndRefusesFurtherMoves) {
+    Position& pos = test_pos();
     const int limit = HISTORY_SIZE - HISTORY_SEARCH_RESERVE;
     std::string line;
     for (int i = 0; i < limit + 40; i += 4) line += "g1f3 g8f6 f3g1 f6g8 ";
     PlyRecord* root = setup_position(START_FEN);
-    std::string out = apply_with_output(line.c_str(), root);
-    EXPECT_EQ(search_info.history_count, limit);
+    std::string out = apply_with_output(pos, line.c_str(), root);
+    EXPECT_EQ(pos.info.history_count, limit);
     EXPECT_EQ(out.rfind("info string ", 0), 0u) << out;
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
-    EXPECT_TRUE(board_is_consistent(root));
+    EXPECT_TRUE(board_is_consistent(pos, root));
 
-    out = apply_with_output("e2e4", root);
-    EXPECT_EQ(search_info.history_count, limit);
+    out = apply_with_output(pos, "e2e4", root);
+    EXPECT_EQ(pos.info.history_count, limit);
     EXPECT_EQ(out.rfind("info string ", 0), 0u) << out;
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
 }
@@ -888,6 +924,7 @@ TEST(ApplyMoveList, GameHistoryEndRefusesFurtherMoves) {
 // ---- Position checks and the record ring ----------------------------------------------
 
 TEST(PositionProblem, RejectsUnplayablePositions) {
+    Position& pos = test_pos();
     struct Case {
         const char* fen;
         const char* problem;  // a word of the reason, "" when playable
@@ -907,7 +944,7 @@ TEST(PositionProblem, RejectsUnplayablePositions) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fen);
         setup_position(c.fen);
-        std::string problem = position_problem();
+        std::string problem = position_problem(pos.board);
         if (!*c.problem)
             EXPECT_EQ(problem, "");
         else
@@ -916,15 +953,18 @@ TEST(PositionProblem, RejectsUnplayablePositions) {
 }
 
 TEST(PositionStack, RingOfRecords) {
-    setup_position(START_FEN);
-    EXPECT_EQ(last_record, &position_stack[STACK_SIZE - 1]);
-    EXPECT_EQ(last_record->next, &position_stack[0]);
-    PlyRecord* r = &position_stack[0];
+    PlyRecord* root = setup_position(START_FEN);
+    Position& pos = test_pos();
+    // The game starts in the first record; the last one links back to it.
+    EXPECT_EQ(root, &pos.records[0]);
+    EXPECT_EQ(root_record(pos), &pos.records[0]);
+    EXPECT_EQ(pos.records[STACK_SIZE - 1].next, &pos.records[0]);
+    PlyRecord* r = &pos.records[0];
     for (int i = 0; i < STACK_SIZE; i++) {
-        EXPECT_EQ(r, &position_stack[i]);
+        EXPECT_EQ(r, &pos.records[i]);
         r = r->next;
     }
-    EXPECT_EQ(r, &position_stack[0]);
+    EXPECT_EQ(r, &pos.records[0]);
 }
 
 // ---- Perft -------------------------------------------------------------------------------
@@ -932,6 +972,7 @@ TEST(PositionStack, RingOfRecords) {
 namespace {
 
 struct DivideCall {
+    Position* pos;
     int depth;
     PlyRecord* rec;
     uint64_t result;
@@ -940,7 +981,7 @@ struct DivideCall {
 std::string divide_output(DivideCall& call) {
     return capture_output([](void* arg) {
         auto* c = static_cast<DivideCall*>(arg);
-        c->result = perft_divide(c->depth, c->rec);
+        c->result = perft_divide(*c->pos, c->depth, c->rec);
     }, &call);
 }
 
@@ -949,8 +990,9 @@ const std::regex TIME_LINES(" Generate time: (less than 1/1000 of second\n|[0-9]
 }  // namespace
 
 TEST(PerftDivide, StartPositionDepthOne) {
+    Position& pos = test_pos();
     PlyRecord* root = setup_position(START_FEN);
-    DivideCall call{1, root, 0};
+    DivideCall call{&pos, 1, root, 0};
     std::string out = divide_output(call);
     EXPECT_EQ(call.result, 20u);
     std::string expected =
@@ -963,10 +1005,11 @@ TEST(PerftDivide, StartPositionDepthOne) {
     ASSERT_EQ(out.substr(0, expected.size()), expected);
     std::string tail = out.substr(expected.size());
     EXPECT_TRUE(std::regex_match(tail, TIME_LINES)) << tail;
-    EXPECT_TRUE(board_is_consistent(root));
+    EXPECT_TRUE(board_is_consistent(pos, root));
 }
 
 TEST(PerftDivide, CaptureAndEnPassantLines) {
+    Position& pos = test_pos();
     struct Case {
         const char* fen;
         const char* present;
@@ -980,7 +1023,7 @@ TEST(PerftDivide, CaptureAndEnPassantLines) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fen);
         PlyRecord* root = setup_position(c.fen);
-        DivideCall call{1, root, 0};
+        DivideCall call{&pos, 1, root, 0};
         std::string out = divide_output(call);
         EXPECT_NE(out.find(c.present), std::string::npos) << out;
         EXPECT_EQ(out.find(c.absent), std::string::npos) << out;
@@ -988,6 +1031,7 @@ TEST(PerftDivide, CaptureAndEnPassantLines) {
 }
 
 TEST(PerftDivide, NoLegalMoveGivesZero) {
+    Position& pos = test_pos();
     struct Case {
         const char* name;
         const char* fen;
@@ -1001,8 +1045,8 @@ TEST(PerftDivide, NoLegalMoveGivesZero) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         PlyRecord* root = setup_position(c.fen);
-        std::string diagram = diagram_of(root) + "\n";
-        DivideCall call{1, root, 99};
+        std::string diagram = diagram_of(pos, root) + "\n";
+        DivideCall call{&pos, 1, root, 99};
         std::string out = divide_output(call);
         EXPECT_EQ(call.result, 0u);
         ASSERT_EQ(out.substr(0, diagram.size()), diagram);
@@ -1018,6 +1062,7 @@ TEST(PerftDivide, NoLegalMoveGivesZero) {
 }
 
 TEST(Perft, ShallowTable) {
+    Position& pos = test_pos();
     std::vector<PerftCase> cases = load_perft_table();
     ASSERT_GE(cases.size(), 8u);
     for (const PerftCase& c : cases) {
@@ -1025,7 +1070,7 @@ TEST(Perft, ShallowTable) {
         ASSERT_FALSE(c.nodes.empty());
         PlyRecord* root = setup_position(c.fen.c_str());
         for (int depth = 1; depth <= 3 && depth <= int(c.nodes.size()); depth++)
-            EXPECT_EQ(perft_count(depth, root), c.nodes[depth - 1]) << "depth " << depth;
-        EXPECT_TRUE(board_is_consistent(root));
+            EXPECT_EQ(perft_count(pos, depth, root), c.nodes[depth - 1]) << "depth " << depth;
+        EXPECT_TRUE(board_is_consistent(pos, root));
     }
 }

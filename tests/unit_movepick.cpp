@@ -3,21 +3,29 @@
 // history and killer updates, and their ageing between searches.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "movegen.h"
 #include "movepick.h"
+#include "search.h"
 #include "test_support.h"
 
 namespace {
 
 int square(const char* name) { return (name[1] - '1') * 8 + (name[0] - 'a'); }
 
+// The tables the tests fill: history and counter moves, and the killers of
+// every ply as the search's stack keeps them.
+MoveHistory ordering;
+Move killers[STACK_SIZE][2];
+
 PlyRecord* prepare(const char* fen) {
     PlyRecord* root = setup_position(fen);
-    clear_move_ordering();
-    generate_moves(root);
+    clear_move_ordering(ordering);
+    memset(killers, 0, sizeof killers);
+    generate_moves(test_pos(), root);
     return root;
 }
 
@@ -32,7 +40,7 @@ Move find_move(const PlyRecord* rec, const std::string& text) {
 // The moves' texts in the order the picker hands them out.
 std::vector<std::string> picked_order(PlyRecord* rec, Move hash_move, int ply = 0, Move previous = 0) {
     int scores[MAX_MOVES];
-    score_moves(rec, scores, hash_move, ply, previous);
+    score_moves(test_pos().board, ordering, rec, scores, hash_move, killers[ply], previous);
     std::vector<std::string> order;
     for (int i = 0; i < rec->move_count; i++) {
         pick_move(rec, scores, i);
@@ -56,8 +64,8 @@ TEST(Ordering, BandsFromHashMoveToLosingCaptures) {
     PlyRecord* root = prepare("7k/1P1r3p/3p1N2/8/8/8/8/3Q2K1 w - - 0 1");
     Move previous = make_move_word(square("h7"), square("h6"), B_PAWN, 0);
     killers[3][0] = find_move(root, "g1g2");
-    counter_moves[B_PAWN][square("h6")] = find_move(root, "g1f2");
-    history[WHITE][square("g1")][square("f1")] = 5000;
+    ordering.counter_moves[B_PAWN][square("h6")] = find_move(root, "g1f2");
+    ordering.history[WHITE][square("g1")][square("f1")] = 5000;
     std::vector<std::string> order = picked_order(root, find_move(root, "g1h1"), 3, previous);
     ASSERT_GE(order.size(), 12u);
     EXPECT_EQ(order[0], "g1h1");
@@ -87,27 +95,31 @@ TEST(Ordering, CutoffRewardsTheMoveAndPunishesTheOthers) {
     PlyRecord* root = prepare(START_FEN);
     Move best = find_move(root, "g1f3"), tried[2] = {find_move(root, "a2a3"), find_move(root, "g1f3")};
     Move previous = make_move_word(square("e7"), square("e5"), B_PAWN, MOVE_DOUBLE_STEP);
-    update_quiet_stats(best, tried, 2, 5, 4, previous);
-    EXPECT_GT(history[WHITE][square("g1")][square("f3")], 0);
-    EXPECT_LT(history[WHITE][square("a2")][square("a3")], 0);
+    update_quiet_stats(ordering, killers[4], best, tried, 2, 5, previous);
+    EXPECT_GT(ordering.history[WHITE][square("g1")][square("f3")], 0);
+    EXPECT_LT(ordering.history[WHITE][square("a2")][square("a3")], 0);
     EXPECT_EQ(killers[4][0], best);
-    EXPECT_EQ(counter_moves[B_PAWN][square("e5")], best);
+    EXPECT_EQ(ordering.counter_moves[B_PAWN][square("e5")], best);
     // A second killer pushes the first one down; the same one twice does not.
     Move other = find_move(root, "b1c3");
-    update_quiet_stats(other, nullptr, 0, 5, 4, 0);
-    update_quiet_stats(other, nullptr, 0, 5, 4, 0);
+    update_quiet_stats(ordering, killers[4], other, nullptr, 0, 5, 0);
+    update_quiet_stats(ordering, killers[4], other, nullptr, 0, 5, 0);
     EXPECT_EQ(killers[4][0], other);
     EXPECT_EQ(killers[4][1], best);
 }
 
+// Between searches: the search thread's history ages, its killers are gone.
 TEST(Ordering, HistoryStaysBoundedAndAges) {
     PlyRecord* root = prepare(START_FEN);
+    SearchThread& t = search_prepare(test_pool(), default_limits(), test_pos());
+    clear_move_ordering(t.ordering);
     Move m = find_move(root, "e2e4");
-    for (int i = 0; i < 10000; i++) update_quiet_stats(m, nullptr, 0, 40, 1, 0);
-    int h = history[WHITE][square("e2")][square("e4")];
+    for (int i = 0; i < 10000; i++) update_quiet_stats(t.ordering, stack_at(t, 1)->killers, m, nullptr, 0, 40, 0);
+    int h = t.ordering.history[WHITE][square("e2")][square("e4")];
     EXPECT_GT(h, 0);
     EXPECT_LE(h, 16384);
-    age_move_ordering();
-    EXPECT_EQ(history[WHITE][square("e2")][square("e4")], h / 2);
-    EXPECT_EQ(killers[1][0], 0u);
+    ASSERT_EQ(stack_at(t, 1)->killers[0], m);
+    search_prepare(test_pool(), default_limits(), test_pos());  // the next search
+    EXPECT_EQ(t.ordering.history[WHITE][square("e2")][square("e4")], h / 2);
+    EXPECT_EQ(stack_at(t, 1)->killers[0], 0u);
 }

@@ -23,11 +23,18 @@ namespace {
 // A position ready to be searched from ply 0, with clean search tables.
 PlyRecord* prepare(const char* fen) {
     PlyRecord* root = setup_position(fen);
-    clear_move_counters();
+    clear_move_counters(test_pos());
     root = setup_position(fen);
-    search_info.ply = 0;
-    clear_search_memory();
+    test_pos().info.ply = 0;
+    clear_search_memory(test_pool());
     return root;
+}
+
+// The same, handed to the search thread as think would: the thread searches
+// its own copy of the game, from the root record of t.pos.
+SearchThread& prepare_search(const char* fen) {
+    prepare(fen);
+    return search_prepare(test_pool(), default_limits(), test_pos());
 }
 
 std::vector<std::string> lines_of(const std::string& text) {
@@ -39,15 +46,16 @@ std::vector<std::string> lines_of(const std::string& text) {
 
 struct ThinkCall {
     SearchLimits limits;
-    PlyRecord* root;
+    const Position* game;
     SearchResult result;
 };
 
 std::string think_output(const char* fen, SearchLimits limits, SearchResult* result = nullptr) {
-    ThinkCall call{limits, prepare(fen), {0, 0}};
+    prepare(fen);
+    ThinkCall call{limits, &test_pos(), {0, 0}};
     std::string out = capture_output([](void* arg) {
         auto* c = static_cast<ThinkCall*>(arg);
-        c->result = think(c->limits, c->root);
+        c->result = think(test_pool(), c->limits, *c->game);
     }, &call);
     if (result) *result = call.result;
     return out;
@@ -84,81 +92,88 @@ std::string final_score(const std::string& out) {
 // ---- Terminal nodes ------------------------------------------------------------------
 
 TEST(Search, CheckmateScoresThePlyFromTheMatedSide) {
-    PlyRecord* root = prepare(FOOLS_MATE);
-    search_info.ply = 3;
-    EXPECT_EQ(quiesce(-MATE, MATE, root), 3 - MATE);
+    SearchThread& t = prepare_search(FOOLS_MATE);
+    PlyRecord* root = root_record(t.pos);
+    t.pos.info.ply = 3;
+    EXPECT_EQ(quiesce(t, -MATE, MATE, root), 3 - MATE);
     for (int depth = 1; depth <= 3; depth++) {
-        search_info.ply = 3;
-        EXPECT_EQ(search(-MATE, MATE, depth, root, false), 3 - MATE) << depth;
-        EXPECT_EQ(search_info.ply, 3);
+        t.pos.info.ply = 3;
+        EXPECT_EQ(search(t, -MATE, MATE, depth, root, false), 3 - MATE) << depth;
+        EXPECT_EQ(t.pos.info.ply, 3);
     }
 }
 
 TEST(Search, StalemateIsADraw) {
     for (int depth = 1; depth <= 3; depth++) {
-        PlyRecord* root = prepare(STALEMATE);
-        search_info.ply = 2;
-        EXPECT_EQ(search(-MATE, MATE, depth, root, false), 0) << depth;
-        EXPECT_EQ(search(-100, 100, depth, root, false), 0) << depth;
+        SearchThread& t = prepare_search(STALEMATE);
+        PlyRecord* root = root_record(t.pos);
+        t.pos.info.ply = 2;
+        EXPECT_EQ(search(t, -MATE, MATE, depth, root, false), 0) << depth;
+        EXPECT_EQ(search(t, -100, 100, depth, root, false), 0) << depth;
     }
 }
 
 TEST(Search, QuiescenceResolvesCapturesBeforeTrustingTheEvaluation) {
     // Black's queen hangs to the rook: a quiet evaluation would not see it.
-    PlyRecord* root = prepare("4k3/8/8/3q4/8/8/8/3RK3 w - - 0 1");
-    int stand_pat = evaluate(root);
-    EXPECT_GT(quiesce(-MATE, MATE, root), stand_pat + 800);
+    SearchThread& t = prepare_search("4k3/8/8/3q4/8/8/8/3RK3 w - - 0 1");
+    PlyRecord* root = root_record(t.pos);
+    int stand_pat = evaluate(t.pos, root);
+    EXPECT_GT(quiesce(t, -MATE, MATE, root), stand_pat + 800);
 }
 
 TEST(Search, QuiescenceTakesEnPassant) {
     // The only capture is e5xd6 e.p., which wins a pawn.
-    PlyRecord* root = prepare("4k3/8/8/3pP3/8/8/8/4K3 w - d6 0 1");
-    int stand_pat = evaluate(root);
-    generate_captures(root);
+    SearchThread& t = prepare_search("4k3/8/8/3pP3/8/8/8/4K3 w - d6 0 1");
+    PlyRecord* root = root_record(t.pos);
+    int stand_pat = evaluate(t.pos, root);
+    generate_captures(t.pos, root);
     bool found = false;
     for (int i = 0; i < root->move_count; i++) found |= (root->moves[i] & MOVE_EN_PASSANT) != 0;
     EXPECT_TRUE(found);
-    EXPECT_GT(quiesce(-MATE, MATE, root), stand_pat + 50);
+    EXPECT_GT(quiesce(t, -MATE, MATE, root), stand_pat + 50);
 }
 
 TEST(Search, QuiescenceStandsPatFailSoft) {
-    PlyRecord* root = prepare("4k3/pppp4/8/8/8/8/4PPPP/4K3 w - - 0 1");
-    int stand_pat = evaluate(root);
-    EXPECT_EQ(quiesce(-MATE, MATE, root), stand_pat);
-    EXPECT_EQ(quiesce(stand_pat - 300, stand_pat - 200, root), stand_pat);
-    EXPECT_EQ(quiesce(stand_pat + 200, stand_pat + 300, root), stand_pat);
+    SearchThread& t = prepare_search("4k3/pppp4/8/8/8/8/4PPPP/4K3 w - - 0 1");
+    PlyRecord* root = root_record(t.pos);
+    int stand_pat = evaluate(t.pos, root);
+    EXPECT_EQ(quiesce(t, -MATE, MATE, root), stand_pat);
+    EXPECT_EQ(quiesce(t, stand_pat - 300, stand_pat - 200, root), stand_pat);
+    EXPECT_EQ(quiesce(t, stand_pat + 200, stand_pat + 300, root), stand_pat);
 }
 
 TEST(Search, SearchLeavesTheBoardAsItFoundIt) {
     for (const char* fen : {START_FEN, MATE_IN_TWO, KIWIPETE}) {
-        PlyRecord* root = prepare(fen);
-        std::string before = position_to_fen(root);
+        SearchThread& t = prepare_search(fen);
+        PlyRecord* root = root_record(t.pos);
+        std::string before = position_to_fen(t.pos, root);
         U64 key = root->key;
-        search(-MATE, MATE, 4, root, false);
-        EXPECT_EQ(position_to_fen(root), before);
+        search(t, -MATE, MATE, 4, root, false);
+        EXPECT_EQ(position_to_fen(t.pos, root), before);
         EXPECT_EQ(root->key, key);
-        EXPECT_EQ(search_info.ply, 0);
-        EXPECT_TRUE(board_is_consistent(root)) << fen;
+        EXPECT_EQ(t.pos.info.ply, 0);
+        EXPECT_TRUE(board_is_consistent(t.pos, root)) << fen;
     }
 }
 
 // A search started just short of the ply limit stays on the ring of records
 // and falls back on the evaluation there.
 TEST(Search, DeepestPlyStaysClearOfTheRoot) {
-    PlyRecord* root = prepare(KIWIPETE);
+    SearchThread& t = prepare_search(KIWIPETE);
+    PlyRecord* root = root_record(t.pos);
     ASSERT_GT(STACK_SIZE, MAX_PLY + 1);
-    PlyRecord* r = &position_stack[0];
+    PlyRecord* r = &t.pos.records[0];
     for (int ply = 1; ply <= MAX_PLY + 1; ply++) {
         r = r->next;
-        ASSERT_NE(r, &position_stack[0]) << ply;
+        ASSERT_NE(r, &t.pos.records[0]) << ply;
     }
-    std::string before = position_to_fen(root);
-    search_info.ply = MAX_PLY - 3;
-    int score = search(-MATE, MATE, 6, root, false);
+    std::string before = position_to_fen(t.pos, root);
+    t.pos.info.ply = MAX_PLY - 3;
+    int score = search(t, -MATE, MATE, 6, root, false);
     EXPECT_GT(score, -MATE_BOUND);
     EXPECT_LT(score, MATE_BOUND);
-    EXPECT_EQ(search_info.ply, MAX_PLY - 3);
-    EXPECT_EQ(position_to_fen(root), before);
+    EXPECT_EQ(t.pos.info.ply, MAX_PLY - 3);
+    EXPECT_EQ(position_to_fen(t.pos, root), before);
 }
 
 // ---- Draws -------------------------------------------------------------------------------
@@ -179,8 +194,8 @@ TEST(Draws, RulesAndMaterial) {
         {"8/8/4k3/8/8/3KR3/8/8 w - - 99 80", false},
     };
     for (const Case& c : cases) {
-        PlyRecord* root = prepare(c.fen);
-        EXPECT_EQ(is_draw_by_rule(root), c.draw) << c.fen;
+        prepare(c.fen);
+        EXPECT_EQ(is_draw_by_rule(test_pos()), c.draw) << c.fen;
     }
 }
 
@@ -212,22 +227,22 @@ TEST(Draws, BareKingsSearchEndsQuickly) {
 
 TEST(Repetition, ReturnToTheFirstPositionOfTheGame) {
     PlyRecord* root = prepare(START_FEN);
-    apply_move_list("g1f3 g8f6 f3g1 f6g8", root);
-    EXPECT_TRUE(is_repetition(root));
+    apply_move_list(test_pos(), "g1f3 g8f6 f3g1 f6g8", root);
+    EXPECT_TRUE(is_repetition(test_pos(), root));
 }
 
 TEST(Repetition, DoubleStepThatNobodyCanTakeEnPassantHidesNothing) {
     // After e2e4 no black pawn can take on e3: the key ignores the square,
     // so the same position reached again by pieces counts as a repetition.
     PlyRecord* root = prepare("4k3/8/8/8/8/8/4P3/4K1N1 w - - 0 1");
-    apply_move_list("e2e4 e8d8 g1f3 d8e8 f3g1 e8d8 g1f3 d8e8 f3g1", root);
-    EXPECT_TRUE(is_repetition(root));
+    apply_move_list(test_pos(), "e2e4 e8d8 g1f3 d8e8 f3g1 e8d8 g1f3 d8e8 f3g1", root);
+    EXPECT_TRUE(is_repetition(test_pos(), root));
     // A double step that can be taken en passant keeps the square in the key.
     PlyRecord* r = prepare("4k3/8/8/8/3p4/8/4P3/4K3 w - - 0 1");
-    apply_move_list("e2e4", r);
+    apply_move_list(test_pos(), "e2e4", r);
     EXPECT_EQ(r->ep_square, make_square(4, 2));
     U64 with_ep = r->key;
-    parse_fen("4k3/8/8/8/3pP3/8/8/4K3 b - - 0 1", r);
+    parse_fen(test_pos(), "4k3/8/8/8/3pP3/8/8/4K3 b - - 0 1", r);
     EXPECT_NE(r->key, with_ep);
 }
 
@@ -236,15 +251,16 @@ TEST(Repetition, NotAcrossANullMove) {
     PlyRecord* a = prepare(START_FEN);
     PlyRecord* b = a->next;
     PlyRecord* c = b->next;
-    make_null_move(a, b);
-    make_null_move(b, c);
+    Position& pos = test_pos();
+    make_null_move(pos, a, b);
+    make_null_move(pos, b, c);
     EXPECT_EQ(c->key, a->key);
-    EXPECT_FALSE(is_repetition(c));
-    unmake_null_move(b);
-    unmake_null_move(a);
+    EXPECT_FALSE(is_repetition(pos, c));
+    unmake_null_move(pos, b);
+    unmake_null_move(pos, a);
     // With real moves the same return is one.
-    apply_move_list("g1f3 g8f6 f3g1 f6g8", a);
-    EXPECT_TRUE(is_repetition(a));
+    apply_move_list(pos, "g1f3 g8f6 f3g1 f6g8", a);
+    EXPECT_TRUE(is_repetition(pos, a));
 }
 
 // ---- Whole searches and their output -------------------------------------------------
@@ -343,7 +359,7 @@ TEST(Think, FixedDepthIsDeterministic) {
 
 TEST(Think, SearchmovesRestrictTheRoot) {
     PlyRecord* root = prepare(START_FEN);
-    generate_legal_moves(root);
+    generate_legal_moves(test_pos(), root);
     SearchLimits limits = default_limits();
     limits.depth = 5;
     for (int i = 0; i < root->move_count; i++)
@@ -357,8 +373,8 @@ TEST(Think, NodeLimitIsKept) {
     SearchLimits limits = default_limits();
     limits.nodes = 20000;
     think_output(KIWIPETE, limits);
-    EXPECT_GE(search_nodes(), 20000u);
-    EXPECT_LT(search_nodes(), 20000u + 100);
+    EXPECT_GE(search_nodes(test_pool()), 20000u);
+    EXPECT_LT(search_nodes(test_pool()), 20000u + 100);
 }
 
 // White's bishop guards e1: taking the knight on g5 with it lets ...Re1 mate.
@@ -370,9 +386,9 @@ TEST(Think, AnUnfinishedIterationPlaysTheMoveItProvedBetter) {
     // another move better; that move scores far below what depth 1 believed.
     // Every node budget that stops depth 2 after the proof must play it.
     think_to_depth(BACK_RANK_BAIT, 1);
-    U64 depth1_nodes = search_nodes();
+    U64 depth1_nodes = search_nodes(test_pool());
     std::string out = think_to_depth(BACK_RANK_BAIT, 2);
-    U64 depth2_nodes = search_nodes();
+    U64 depth2_nodes = search_nodes(test_pool());
     ASSERT_NE(out.find("pv d2g5\n"), std::string::npos) << out;
     ASSERT_EQ(out.find("bestmove d2g5 "), std::string::npos) << out;
 
@@ -424,5 +440,5 @@ TEST(Think, ScoreTextMateCounts) {
         {MATE - 1, "mate 1"},   {MATE - 3, "mate 2"},  {MATE - 5, "mate 3"},     {2 - MATE, "mate -1"},
         {4 - MATE, "mate -2"},  {-MATE, "mate 0"},     {MATE_BOUND, "cp 32000"}, {-7, "cp -7"},
     };
-    for (const Case& c : cases) EXPECT_STREQ(score_text(c.score), c.text) << c.score;
+    for (const Case& c : cases) EXPECT_EQ(score_text(c.score), c.text) << c.score;
 }

@@ -5,6 +5,7 @@
 
 TEST(Perft, StartPositionShallow) {
     PlyRecord* root = setup_position(START_FEN);
-    EXPECT_EQ(perft_count(1, root), 20u);
-    EXPECT_EQ(perft_count(3, root), 8902u);
+    Position& pos = test_pos();
+    EXPECT_EQ(perft_count(pos, 1, root), 20u);
+    EXPECT_EQ(perft_count(pos, 3, root), 8902u);
 }

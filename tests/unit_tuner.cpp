@@ -44,7 +44,8 @@ TEST(Tuner, LinearFormMatchesTheEvaluation) {
     for (const char* fen : fens) {
         ASSERT_TRUE(tune_add_position(set, fen, 0.5));
         PlyRecord* root = setup_position(fen);
-        int white_view = board.side == WHITE ? evaluate(root) : -evaluate(root);
+        const Position& pos = test_pos();
+        int white_view = pos.board.side == WHITE ? evaluate(pos, root) : -evaluate(pos, root);
         // The engine truncates the blend; the tuner keeps the fraction.
         EXPECT_NEAR(tune_evaluate(set, set.size() - 1, params), white_view, 1.0) << fen;
     }

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 
 #include "movegen.h"
 #include "platform.h"
@@ -75,67 +76,70 @@ bool read_book(const char* path, std::vector<std::string>& book) {
 
 // ---- Playing -------------------------------------------------------------------------
 
-static PlyRecord* game_root() { return &position_stack[0]; }
-
 // The game's moves are made into the root record itself, so the game history
 // holds every position for the repetition and fifty-move tests.
-static void play_move(PlyRecord* root, Move m) {
-    generate_legal_moves(root);
+static void play_move(Position& pos, Move m) {
+    PlyRecord* root = root_record(pos);
+    generate_legal_moves(pos, root);
     for (int i = 0; i < root->move_count; i++)
         if (root->moves[i] == m) {
-            make_move(i, root, root);
+            make_move(pos, i, root, root);
             break;
         }
-    update_check_info(root);
+    update_check_info(pos, root);
 }
 
 // The same position, side to move included, twice before since the last
 // capture or pawn move.
-static bool repeated_three_times(const PlyRecord* root) {
+static bool repeated_three_times(const Position& pos) {
+    const U64 key = pos.records[0].key;
     int seen = 1;
-    for (int i = search_info.history_count - 2; i >= search_info.irreversible_index; i -= 2)
-        if (game_history[i].key == root->key && ++seen == 3) return true;
+    for (int i = pos.info.history_count - 2; i >= pos.info.irreversible_index; i -= 2)
+        if (pos.history[i].key == key && ++seen == 3) return true;
     return false;
 }
 
-bool game_over_by_rule(PlyRecord* root, GameEnd& end, int& result) {
-    if (generate_legal_moves(root) == 0) {
+bool game_over_by_rule(Position& pos, GameEnd& end, int& result) {
+    PlyRecord* root = root_record(pos);
+    if (generate_legal_moves(pos, root) == 0) {
         bool mated = root->check_count != 0;
         end = mated ? GameEnd::Checkmate : GameEnd::Stalemate;
-        result = !mated ? DRAWN : board.side == WHITE ? BLACK_WINS : WHITE_WINS;
+        result = !mated ? DRAWN : pos.board.side == WHITE ? BLACK_WINS : WHITE_WINS;
         return true;
     }
     result = DRAWN;
-    if (search_info.halfmove_clock >= 100) end = GameEnd::FiftyMoves;
-    else if (repeated_three_times(root)) end = GameEnd::Repetition;
-    else if (insufficient_material()) end = GameEnd::Material;
+    if (pos.info.halfmove_clock >= 100) end = GameEnd::FiftyMoves;
+    else if (repeated_three_times(pos)) end = GameEnd::Repetition;
+    else if (insufficient_material(pos.board)) end = GameEnd::Material;
     else return false;
     return true;
 }
 
-bool start_game(const std::string& fen, Rng& rng, int random_plies) {
-    PlyRecord* root = game_root();
-    parse_fen(fen.c_str(), root);
-    if (!position_problem().empty()) return false;
-    update_check_info(root);
+bool start_game(SelfPlay& game, const std::string& fen, Rng& rng, int random_plies) {
+    Position& pos = game.pos;
+    PlyRecord* root = root_record(pos);
+    parse_fen(pos, fen.c_str(), root);
+    if (!position_problem(pos.board).empty()) return false;
+    update_check_info(pos, root);
     GameEnd end;
     int result;
     for (int i = 0; i < random_plies; i++) {
-        if (game_over_by_rule(root, end, result)) return false;
-        play_move(root, root->moves[rng_below(rng, root->move_count)]);
+        if (game_over_by_rule(pos, end, result)) return false;
+        play_move(pos, root->moves[rng_below(rng, root->move_count)]);
     }
-    return !game_over_by_rule(root, end, result);
+    return !game_over_by_rule(pos, end, result);
 }
 
-static std::string current_fen(const PlyRecord* root) {
-    std::string fen = position_to_fen(root);
+static std::string current_fen(const Position& pos) {
+    std::string fen = position_to_fen(pos, &pos.records[0]);
     while (!fen.empty() && fen.back() == ' ') fen.pop_back();
     return fen;
 }
 
-GameRecord play_game(Rng& rng, const DatagenConfig& config) {
-    PlyRecord* root = game_root();
-    clear_search_memory();
+GameRecord play_game(SelfPlay& selfplay, Rng& rng, const DatagenConfig& config) {
+    Position& pos = selfplay.pos;
+    PlyRecord* root = root_record(pos);
+    clear_search_memory(selfplay.pool);
     SearchLimits limits = default_limits();
     limits.nodes = config.nodes;
     GameRecord game{DRAWN, GameEnd::PlyCap, 0, {}};
@@ -143,20 +147,20 @@ GameRecord play_game(Rng& rng, const DatagenConfig& config) {
     int white_ahead = 0, black_ahead = 0, level = 0;  // lengths of the current runs of scores
     log_mute(true);
     for (;;) {
-        const int ply = search_info.history_count;
-        if (game_over_by_rule(root, game.end, game.result)) break;
+        const int ply = pos.info.history_count;
+        if (game_over_by_rule(pos, game.end, game.result)) break;
         if (ply >= MAX_GAME_PLIES) {
             game.end = GameEnd::PlyCap;
             game.result = DRAWN;
             break;
         }
-        SearchResult found = think(limits, root);
+        SearchResult found = think(selfplay.pool, limits, pos);
         const Move m = found.best_move;
         const bool tactical = (m & (MOVE_CAPTURE | MOVE_EN_PASSANT | MOVE_PROMOTION)) != 0;
         if (!root->check_count && !tactical && ply >= MIN_SAMPLE_PLY && std::abs(found.score) < DECIDED_SCORE)
-            quiet.push_back(current_fen(root));
+            quiet.push_back(current_fen(pos));
 
-        const int white_score = board.side == WHITE ? found.score : -found.score;
+        const int white_score = pos.board.side == WHITE ? found.score : -found.score;
         white_ahead = white_score >= WIN_ADJUDICATION_SCORE ? white_ahead + 1 : 0;
         black_ahead = white_score <= -WIN_ADJUDICATION_SCORE ? black_ahead + 1 : 0;
         level = ply >= DRAW_ADJUDICATION_MIN_PLY && std::abs(white_score) <= DRAW_ADJUDICATION_SCORE ? level + 1 : 0;
@@ -170,10 +174,10 @@ GameRecord play_game(Rng& rng, const DatagenConfig& config) {
             game.result = DRAWN;
             break;
         }
-        play_move(root, m);
+        play_move(pos, m);
     }
     log_mute(false);
-    game.plies = search_info.history_count;
+    game.plies = pos.info.history_count;
 
     // A random choice of the quiet positions, kept in game order.
     std::vector<int> order(quiet.size());
@@ -189,13 +193,14 @@ GameRecord play_game(Rng& rng, const DatagenConfig& config) {
 bool generate_games(const DatagenConfig& config, const std::vector<std::string>& book,
                     void (*on_game)(const GameRecord& game, void* context), void* context) {
     if (book.empty()) return false;
+    std::unique_ptr<SelfPlay> selfplay(new SelfPlay);
     for (int g = 0; g < config.games; g++) {
         Rng rng = game_rng(config.seed, g);
         bool started = false;
         for (int attempt = 0; attempt < MAX_START_ATTEMPTS && !started; attempt++)
-            started = start_game(book[size_t(rng_below(rng, int(book.size())))], rng, config.random_plies);
+            started = start_game(*selfplay, book[size_t(rng_below(rng, int(book.size())))], rng, config.random_plies);
         if (!started) return false;
-        on_game(play_game(rng, config), context);
+        on_game(play_game(*selfplay, rng, config), context);
     }
     return true;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "board.h"
+#include "search.h"
 
 // Game results from White's point of view.
 enum GameResult : int { BLACK_WINS = 0, DRAWN = 1, WHITE_WINS = 2 };
@@ -41,19 +42,27 @@ int rng_below(Rng& rng, int n);
 // lines starting with '#' skipped). False when the file cannot be read.
 bool read_book(const char* path, std::vector<std::string>& book);
 
+// One game being played: its position (the game's moves are made into the
+// root record) and the search that picks the moves. Large: allocate it.
+struct SelfPlay {
+    Position pos;
+    SearchPool pool;
+    SelfPlay() { init_position(pos); }
+};
+
 // Sets up `fen` (four or more FEN fields) in the root record and plays
 // `random_plies` random legal moves. False when the position is not playable
 // or the game is already over there.
-bool start_game(const std::string& fen, Rng& rng, int random_plies);
+bool start_game(SelfPlay& game, const std::string& fen, Rng& rng, int random_plies);
 
 // Whether the game in the root record is over by the rules (mate, stalemate,
 // fifty moves, threefold repetition, insufficient material); the result when so.
-bool game_over_by_rule(PlyRecord* root, GameEnd& end, int& result);
+bool game_over_by_rule(Position& pos, GameEnd& end, int& result);
 
 // Plays the game on from the root record to its end with a fresh search
 // memory, and keeps at most config.per_game of its quiet positions. The
 // searches print nothing: engine output is muted until the game is over.
-GameRecord play_game(Rng& rng, const DatagenConfig& config);
+GameRecord play_game(SelfPlay& game, Rng& rng, const DatagenConfig& config);
 
 // Plays config.games games from openings of the book picked at random and
 // hands each to on_game. Game i depends only on the seed, i and the book.

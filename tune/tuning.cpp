@@ -31,15 +31,20 @@ void tune_params_to_weights(const TuneParams& params) {
     for (int i = 0; i < WEIGHT_COUNT; i++)
         weights_array()[i] = S(int(std::lround(params[2 * i])), int(std::lround(params[2 * i + 1])));
     init_piece_square_tables();
-    clear_pawn_table();
 }
 
 bool tune_add_position(TuneSet& set, const std::string& fen, double result) {
-    PlyRecord* root = &position_stack[0];
-    parse_fen(fen.c_str(), root);
-    if (!position_problem().empty()) return false;
+    // The tuner reads positions on one thread: one scratch position will do.
+    static Position* pos = [] {
+        Position* p = new Position;
+        init_position(*p);
+        return p;
+    }();
+    PlyRecord* root = root_record(*pos);
+    parse_fen(*pos, fen.c_str(), root);
+    if (!position_problem(pos->board).empty()) return false;
     static EvalTrace trace;
-    int score = evaluate_traced(root, &trace);
+    int score = evaluate_traced(*pos, root, &trace);
     (void)score;
     if (set.first.empty()) set.first.push_back(0);
     for (int i = 0; i < WEIGHT_COUNT; i++) {
