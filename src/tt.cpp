@@ -42,9 +42,45 @@ void hash_clear() {
 
 void hash_new_search() { hash_table.generation = (hash_table.generation + 1) & GENERATION_MASK; }
 
-static inline int entry_generation(const TTEntry& e) { return e.generation_bound >> 2; }
-static inline int entry_age(const TTEntry& e) {
-    return (hash_table.generation - entry_generation(e)) & GENERATION_MASK;
+// ---- Entries --------------------------------------------------------------------
+
+// An entry's two words taken apart.
+struct EntryView {
+    uint32_t key_high;
+    Move move;
+    int score;
+    int eval;
+    int depth;             // stored depth; 0 = empty
+    int generation_bound;
+};
+
+static inline uint32_t fold(uint64_t data) { return uint32_t(data) ^ uint32_t(data >> 32); }
+
+// Reads both words; the key comes out right only when they belong together.
+static inline EntryView read_entry(const TTEntry& e) {
+    uint64_t check = e.check.load(std::memory_order_relaxed);
+    uint64_t data = e.data.load(std::memory_order_relaxed);
+    EntryView v;
+    v.key_high = uint32_t(check) ^ fold(data);
+    v.move = Move(data);
+    v.score = int16_t(uint16_t(data >> 32));
+    v.eval = int16_t(uint16_t(data >> 48));
+    v.depth = int((check >> 32) & 0xFF);
+    v.generation_bound = int((check >> 40) & 0xFF);
+    return v;
+}
+
+static inline void write_entry(TTEntry& e, uint32_t key_high, Move move, int score, int eval, int depth,
+                               int generation_bound) {
+    uint64_t data = uint64_t(move) | uint64_t(uint16_t(int16_t(score))) << 32 | uint64_t(uint16_t(int16_t(eval))) << 48;
+    uint64_t check = uint64_t(key_high ^ fold(data)) | uint64_t(depth & 0xFF) << 32 |
+                     uint64_t(generation_bound & 0xFF) << 40;
+    e.data.store(data, std::memory_order_relaxed);
+    e.check.store(check, std::memory_order_relaxed);
+}
+
+static inline int entry_age(int generation_bound) {
+    return (hash_table.generation - (generation_bound >> 2)) & GENERATION_MASK;
 }
 
 // Mate scores are stored as distances from the node, and read back as
@@ -56,18 +92,23 @@ static inline int score_from_tt(int score, int ply) {
     return score > MATE_IN_MAX ? score - ply : score < -MATE_IN_MAX ? score + ply : score;
 }
 
+// ---- Probe and store -----------------------------------------------------------------
+
 bool hash_probe(U64 key, int ply, TTHit& hit) {
     TTBucket* b = hash_bucket(key);
-    uint32_t check = uint32_t(key >> 32);
+    uint32_t key_high = uint32_t(key >> 32);
     for (TTEntry& e : b->entries) {
-        if (e.depth == 0 || e.key_high != check) continue;
+        EntryView v = read_entry(e);
+        if (v.depth == 0 || v.key_high != key_high) continue;
         // Refresh the age so that an entry still in use is not the first to go.
-        e.generation_bound = uint8_t(hash_table.generation << 2 | (e.generation_bound & 3));
-        hit.move = e.move;
-        hit.score = score_from_tt(e.score, ply);
-        hit.eval = e.eval;
-        hit.depth = int(e.depth) - DEPTH_OFFSET;
-        hit.bound = e.generation_bound & 3;
+        int generation_bound = hash_table.generation << 2 | (v.generation_bound & 3);
+        if (generation_bound != v.generation_bound)
+            write_entry(e, key_high, v.move, v.score, v.eval, v.depth, generation_bound);
+        hit.move = v.move;
+        hit.score = score_from_tt(v.score, ply);
+        hit.eval = v.eval;
+        hit.depth = v.depth - DEPTH_OFFSET;
+        hit.bound = v.generation_bound & 3;
         return true;
     }
     return false;
@@ -75,25 +116,31 @@ bool hash_probe(U64 key, int ply, TTHit& hit) {
 
 void hash_store(U64 key, int ply, Move move, int score, int eval, int depth, int bound) {
     TTBucket* b = hash_bucket(key);
-    uint32_t check = uint32_t(key >> 32);
+    uint32_t key_high = uint32_t(key >> 32);
     TTEntry* slot = nullptr;
-    for (TTEntry& e : b->entries)
-        if (e.depth != 0 && e.key_high == check) {
+    EntryView old{};
+    for (TTEntry& e : b->entries) {
+        EntryView v = read_entry(e);
+        if (v.depth != 0 && v.key_high == key_high) {
             slot = &e;
+            old = v;
             break;
         }
+    }
     if (slot) {
         // Same position: keep a deeper result unless this one is exact or old.
-        if (bound != BOUND_EXACT && entry_age(*slot) == 0 &&
-            depth + DEPTH_OFFSET + KEEP_DEEPER_MARGIN < slot->depth) {
-            if (move && !slot->move) slot->move = move;
+        if (bound != BOUND_EXACT && entry_age(old.generation_bound) == 0 &&
+            depth + DEPTH_OFFSET + KEEP_DEEPER_MARGIN < old.depth) {
+            if (move && !old.move)
+                write_entry(*slot, key_high, move, old.score, old.eval, old.depth, old.generation_bound);
             return;
         }
-        if (!move) move = slot->move;  // a null-move or fail-low result keeps the known move
+        if (!move) move = old.move;  // a null-move or fail-low result keeps the known move
     } else {
         int worst = 1 << 30;
         for (TTEntry& e : b->entries) {
-            int worth = e.depth == 0 ? -(1 << 20) : int(e.depth) - AGE_WEIGHT * entry_age(e);
+            EntryView v = read_entry(e);
+            int worth = v.depth == 0 ? -(1 << 20) : v.depth - AGE_WEIGHT * entry_age(v.generation_bound);
             if (worth < worst) {
                 worst = worth;
                 slot = &e;
@@ -103,19 +150,17 @@ void hash_store(U64 key, int ply, Move move, int score, int eval, int depth, int
     int stored_depth = depth + DEPTH_OFFSET;
     if (stored_depth < 1) stored_depth = 1;
     if (stored_depth > 255) stored_depth = 255;
-    slot->key_high = check;
-    slot->move = move;
-    slot->score = int16_t(score_to_tt(score, ply));
-    slot->eval = int16_t(eval);
-    slot->depth = uint8_t(stored_depth);
-    slot->generation_bound = uint8_t(hash_table.generation << 2 | bound);
+    write_entry(*slot, key_high, move, score_to_tt(score, ply), eval, stored_depth,
+                hash_table.generation << 2 | bound);
 }
 
 int hash_full() {
     size_t buckets = hash_table.bucket_count < HASHFULL_SAMPLE ? hash_table.bucket_count : HASHFULL_SAMPLE;
     int used = 0;
     for (size_t i = 0; i < buckets; i++)
-        for (const TTEntry& e : hash_table.buckets[i].entries)
-            used += e.depth != 0 && entry_generation(e) == hash_table.generation;
+        for (const TTEntry& e : hash_table.buckets[i].entries) {
+            EntryView v = read_entry(e);
+            used += v.depth != 0 && (v.generation_bound >> 2) == hash_table.generation;
+        }
     return int(used * 1000 / (buckets * TT_BUCKET_SIZE));
 }

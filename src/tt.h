@@ -1,8 +1,10 @@
 // Transposition table: what earlier visits learnt about a position (best move,
 // score with its bound, depth, static evaluation), kept in buckets of four
-// entries that share one 64-byte cache line.
+// entries that share one 64-byte cache line. All search threads share it
+// without locks.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -10,16 +12,19 @@
 
 enum : int { BOUND_NONE = 0, BOUND_UPPER = 1, BOUND_LOWER = 2, BOUND_EXACT = 3 };
 
-// 16 bytes. The bucket index comes from the low key bits, so only the high
-// half is stored as the check.
+// 16 bytes: two words, each read and written whole.
+//   data:  bits 0-31 best move (0 = none), 32-47 score (mate scores relative
+//          to this node), 48-63 static evaluation
+//   check: bits 0-31 the key's high half XOR the two halves of the data word,
+//          32-39 remaining depth + DEPTH_OFFSET (0 = empty slot), 40-47
+//          search generation << 2 | bound
+// The bucket index comes from the low key bits, so only the high half is
+// kept. Two threads writing one entry at once may leave the data word of one
+// beside the check word of the other; the key check then fails, so a torn
+// entry reads as a miss, never as a hit with another position's move or score.
 struct TTEntry {
-    uint32_t key_high;
-    Move move;           // best move, 0 = none
-    int16_t score;       // mate scores relative to this node
-    int16_t eval;        // static evaluation, for pruning decisions
-    uint8_t depth;       // remaining depth + DEPTH_OFFSET; 0 = empty slot
-    uint8_t generation_bound;  // search generation << 2 | bound
-    uint16_t padding;
+    std::atomic<uint64_t> data;
+    std::atomic<uint64_t> check;
 };
 static_assert(sizeof(TTEntry) == 16, "TTEntry must stay 16 bytes");
 
