@@ -1,6 +1,6 @@
 // The command loop: the input's lines go one by one to the handler standard
 // input feeds after the handshake. Every "go" is a small node budget and perft
-// depths are capped, so one input runs in milliseconds. After every line the
+// depths and threads are capped, so one input runs in milliseconds. After every line the
 // board must still be consistent (bitboards, mailbox, material, both keys).
 #include <cstdint>
 #include <cstdio>
@@ -13,11 +13,12 @@
 constexpr uint64_t GO_NODES = 1000;
 constexpr int PERFT_DEPTH = 2;
 constexpr int HASH_MB = 1;
+constexpr int THREADS = 2;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // The engine's answers are formatted as always but go nowhere.
     if (!freopen("/dev/null", "w", stdout)) return 1;
-    uci_set_bounds({GO_NODES, PERFT_DEPTH, HASH_MB});
+    uci_set_bounds({GO_NODES, PERFT_DEPTH, HASH_MB, THREADS});
     init_engine_tables();
     return 0;
 }

@@ -92,7 +92,7 @@ static SearchThread* init_search_thread(SearchThread* t, SearchPool& pool, int i
     return t;
 }
 
-static void helper_loop(SearchPool& pool, SearchThread& t);
+static void helper_loop(SearchPool& pool, SearchThread& t, int seen);
 
 // Ends the helpers and frees every thread record.
 static void dismiss_threads(SearchPool& pool) {
@@ -129,7 +129,8 @@ bool set_thread_count(SearchPool& pool, int count) {
     for (int i = 0; i < count; i++) pool.threads.push_back(init_search_thread(fresh[size_t(i)], pool, i));
     for (int i = 1; i < count; i++) {
         SearchThread* t = pool.threads[size_t(i)];
-        pool.workers.emplace_back([&pool, t] { helper_loop(pool, *t); });
+        int generation = pool.generation;
+        pool.workers.emplace_back([&pool, t, generation] { helper_loop(pool, *t, generation); });
     }
     return true;
 }
@@ -714,9 +715,9 @@ static void helper_search(SearchThread& t) {
     }
 }
 
-// A helper waits for each search, runs it and reports back.
-static void helper_loop(SearchPool& pool, SearchThread& t) {
-    int seen = 0;
+// A helper waits for each search, runs it and reports back. `seen` is the
+// generation when the helper was made: searches up to it are not its own.
+static void helper_loop(SearchPool& pool, SearchThread& t, int seen) {
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(pool.mutex);

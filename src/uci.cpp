@@ -32,7 +32,7 @@ static int move_overhead = DEFAULT_MOVE_OVERHEAD;
 static bool ponder_option = false;
 // Lines read during a search that must wait until it is over ("go" among them).
 static std::deque<std::string> deferred_lines;
-static CommandBounds bounds = {0, 0, 0};
+static CommandBounds bounds = {0, 0, 0, 0};
 
 // The game as "position" set it up, and the threads that search it.
 static Position& game() {
@@ -131,6 +131,7 @@ static void print_uci_identity() {
     log_print("id name %s v%s\n", ENGINE_NAME, ENGINE_VERSION);
     log_print("id author %s\n", ENGINE_AUTHOR);
     log_print("option name Hash type spin default %i min 1 max %i\n", DEFAULT_HASH_MB, MAX_HASH_MB);
+    log_print("option name Threads type spin default 1 min 1 max %i\n", MAX_THREADS);
     log_print("option name Move Overhead type spin default %i min 0 max %i\n", DEFAULT_MOVE_OVERHEAD,
               MAX_MOVE_OVERHEAD);
     log_print("option name Ponder type check default false\n");
@@ -294,6 +295,12 @@ static void set_option(const std::vector<std::string>& words, size_t at) {
                       echo(value).c_str());
         else if (!hash_allocate(bounds.hash_mb && n > bounds.hash_mb ? bounds.hash_mb : int(n)))
             log_print("info string Not enough memory for %lld MB of hash: the table is kept\n", n);
+    } else if (same_word(name, "Threads")) {
+        if (!numeric || n < 1 || n > MAX_THREADS)
+            log_print("info string Threads must be a number from 1 to %i, not \"%s\"\n", MAX_THREADS,
+                      echo(value).c_str());
+        else if (!set_thread_count(pool(), bounds.threads && n > bounds.threads ? bounds.threads : int(n)))
+            log_print("info string Not enough memory for %lld threads: %i kept\n", n, thread_count(pool()));
     } else if (same_word(name, "Move Overhead")) {
         if (!numeric || n < 0 || n > MAX_MOVE_OVERHEAD)
             log_print("info string Move Overhead must be a number of milliseconds from 0 to %i, not \"%s\"\n",
@@ -393,6 +400,7 @@ void uci_reset() {
     quit_requested = false;
     move_overhead = DEFAULT_MOVE_OVERHEAD;
     ponder_option = false;
+    if (thread_count(pool()) != 1) set_thread_count(pool(), 1);
     int hash_mb = bounds.hash_mb && bounds.hash_mb < DEFAULT_HASH_MB ? bounds.hash_mb : DEFAULT_HASH_MB;
     if (hash_table.bucket_count != hash_bucket_count(hash_mb)) hash_allocate(hash_mb);
     clear_search_memory(pool());

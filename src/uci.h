@@ -34,6 +34,7 @@ struct CommandBounds {
     uint64_t go_nodes;  // every "go" searches at most this many nodes and never waits (infinite, ponder dropped)
     int perft_depth;    // "perft" and the console "bench" go no deeper
     int hash_mb;        // largest table "setoption name Hash" allocates
+    int threads;        // most threads "setoption name Threads" starts
 };
 void uci_set_bounds(const CommandBounds& bounds);
 // Back to the state right after the handshake: start position, default options

@@ -135,3 +135,42 @@ TEST_F(HashTableTest, HashfullCountsEntriesOfThisSearch) {
     hash_clear();
     EXPECT_EQ(hash_full(), 0);
 }
+
+// Two threads storing into one slot at once can leave the data word of one
+// store beside the check word of the other. Such a torn entry must read as a
+// miss, whichever half came from which store.
+TEST_F(HashTableTest, TornEntryIsAMiss) {
+    const U64 key = key_in_bucket_zero(0x5EEDF00D);
+    struct Words {
+        uint64_t data, check;
+    };
+    auto slot_of = [&]() -> TTEntry& {
+        for (TTEntry& e : hash_bucket(key)->entries)
+            if (e.check.load() != 0) return e;
+        return hash_bucket(key)->entries[0];
+    };
+    hash_store(key, 0, 0x00102030u, 40, 11, 6, BOUND_EXACT);
+    TTEntry& slot = slot_of();
+    Words first{slot.data.load(), slot.check.load()};
+    hash_store(key, 0, 0x00405060u, -250, -90, 7, BOUND_LOWER);
+    ASSERT_EQ(&slot_of(), &slot);
+    Words second{slot.data.load(), slot.check.load()};
+
+    const Words torn[] = {{first.data, second.check}, {second.data, first.check}};
+    for (const Words& w : torn) {
+        slot.data.store(w.data);
+        slot.check.store(w.check);
+        TTHit hit;
+        EXPECT_FALSE(hash_probe(key, 0, hit)) << std::hex << w.data << " " << w.check;
+    }
+    // Whole entries of either store are hits with their own contents.
+    const Words whole[] = {first, second};
+    const Move moves[] = {0x00102030u, 0x00405060u};
+    for (int i = 0; i < 2; i++) {
+        slot.data.store(whole[i].data);
+        slot.check.store(whole[i].check);
+        TTHit hit;
+        ASSERT_TRUE(hash_probe(key, 0, hit));
+        EXPECT_EQ(hit.move, moves[i]);
+    }
+}
