@@ -642,7 +642,8 @@ static void prepare_thread(SearchThread& t, const Position& game) {
     restrict_root_moves(root, pool.limits);
     update_check_info(t.pos, root);
     for (StackEntry& e : t.stack) e = StackEntry{EVAL_NONE, 0, {0, 0}};
-    stack_at(t, 0)->static_eval = 0;
+    // The root's own evaluation: nodes two plies down compare with it (improving).
+    stack_at(t, 0)->static_eval = root->check_count ? EVAL_NONE : evaluate(t.pos, root, &t.pawns);
     for (int i = 0; i < root->move_count; i++) t.root_move_nodes[i] = 0;
     age_move_ordering(t.ordering);
     t.nodes.store(0, std::memory_order_relaxed);

@@ -178,6 +178,22 @@ TEST(Search, DeepestPlyStaysClearOfTheRoot) {
 
 // ---- Draws -------------------------------------------------------------------------------
 
+// The per-ply stack reaches two plies below any node: below the root the
+// entries are defined and empty, and a node two plies down compares its
+// evaluation with the root's own.
+TEST(Search, StackBelowANodeIsDefinedAndTheRootsEvaluationIsKept) {
+    const char* fen = "r1bqkbnr/pppp1ppp/2n5/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R w KQkq - 2 3";
+    SearchThread& t = prepare_search(fen);
+    for (int ply : {-1, -2}) {
+        EXPECT_EQ(stack_at(t, ply)->static_eval, EVAL_NONE) << ply;
+        EXPECT_EQ(stack_at(t, ply)->move, 0u) << ply;
+    }
+    EXPECT_EQ(stack_at(t, 0)->static_eval, evaluate(t.pos, root_record(t.pos)));
+    // In check the root has no static evaluation.
+    SearchThread& checked = prepare_search("rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq - 1 3");
+    EXPECT_EQ(stack_at(checked, 0)->static_eval, EVAL_NONE);
+}
+
 TEST(Draws, RulesAndMaterial) {
     struct Case {
         const char* fen;
