@@ -64,10 +64,13 @@ struct SearchThread {
     int pv[MAX_PLY + 2][MAX_PLY + 2];
     int pv_length[MAX_PLY + 2];
     U64 root_move_nodes[MAX_MOVES];
-    std::atomic<U64> nodes;  // written by this thread only, read by the main thread
     U64 check_mask;          // limits are looked at when nodes & check_mask is 0
     int seldepth;
     int completed_depth;
+    // Written by this thread at every node, read by the others now and then:
+    // a cache line of its own, so those reads never stall this thread's work.
+    alignas(64) std::atomic<U64> nodes;
+    char nodes_line_end[64 - sizeof(std::atomic<U64>)];
 };
 
 // The stack entry of ply `ply` (-STACK_OFFSET at least).

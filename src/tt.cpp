@@ -75,6 +75,9 @@ static inline void write_entry(TTEntry& e, uint32_t key_high, Move move, int sco
     uint64_t data = uint64_t(move) | uint64_t(uint16_t(int16_t(score))) << 32 | uint64_t(uint16_t(int16_t(eval))) << 48;
     uint64_t check = uint64_t(key_high ^ fold(data)) | uint64_t(depth & 0xFF) << 32 |
                      uint64_t(generation_bound & 0xFF) << 40;
+    // Another thread often stores the same result first: rewriting it would
+    // only take the cache line away from the threads reading it.
+    if (e.data.load(std::memory_order_relaxed) == data && e.check.load(std::memory_order_relaxed) == check) return;
     e.data.store(data, std::memory_order_relaxed);
     e.check.store(check, std::memory_order_relaxed);
 }
