@@ -140,10 +140,13 @@ void search_quit(SearchPool& pool) {
     pool.quitting.store(true, std::memory_order_relaxed);
     pool.stopped.store(true, std::memory_order_relaxed);
 }
+// The clock limits count from the "go": time spent pondering on the move
+// that was played is time the search has already had. A search that would
+// have ended by the clock while pondering ends now.
 void search_ponderhit(SearchPool& pool) {
     if (!pool.pondering.load(std::memory_order_relaxed)) return;
     pool.pondering.store(false, std::memory_order_relaxed);
-    pool.start_time = now_ms();
+    if (pool.stop_on_ponderhit.load(std::memory_order_relaxed)) search_stop(pool);
 }
 bool search_quitting(const SearchPool& pool) { return pool.quitting.load(std::memory_order_relaxed); }
 
@@ -179,22 +182,29 @@ static unsigned long long nps(U64 nodes, int64_t elapsed) {
     return elapsed > 0 ? (unsigned long long)(nodes * 1000 / U64(elapsed)) : 0;
 }
 
-// The principal variation of the root as text, cut to fit a line.
-static std::string pv_string(const SearchThread& t) {
+// A principal variation as text, cut to fit a line.
+static std::string pv_string(const int* pv, int length) {
     std::string text;
-    for (int i = 0; i < t.pv_length[0] && text.size() < 3000; i++) {
+    for (int i = 0; i < length && text.size() < 3000; i++) {
         if (i) text += ' ';
-        text += move_to_text(Move(t.pv[0][i]));
+        text += move_to_text(Move(pv[i]));
     }
     return text;
 }
 
-static void print_score_line(const SearchThread& t, int depth, int score) {
+// One score line; `multipv` 0 leaves the multipv field out (a single line).
+static void print_line(const SearchThread& t, int depth, int multipv, int score, const int* pv, int pv_length) {
     int64_t elapsed = elapsed_ms(*t.pool);
     U64 nodes = search_nodes(*t.pool);
-    log_print("info depth %i seldepth %i score %s nodes %llu time %lld nps %llu pv %s\n", depth, t.seldepth,
-              score_text(score).c_str(), (unsigned long long)nodes, (long long)elapsed, nps(nodes, elapsed),
-              pv_string(t).c_str());
+    char line_number[24] = "";
+    if (multipv) snprintf(line_number, sizeof line_number, " multipv %i", multipv);
+    log_print("info depth %i seldepth %i%s score %s nodes %llu time %lld nps %llu pv %s\n", depth, t.seldepth,
+              line_number, score_text(score).c_str(), (unsigned long long)nodes, (long long)elapsed,
+              nps(nodes, elapsed), pv_string(pv, pv_length).c_str());
+}
+
+static void print_score_line(const SearchThread& t, int depth, int score) {
+    print_line(t, depth, 0, score, t.pv[0], t.pv_length[0]);
 }
 
 static void print_node_report(const SearchPool& pool, U64 nodes) {
@@ -516,15 +526,17 @@ struct RootResult {
     int candidate_score;
 };
 
-// One iteration at the root over the legal moves in the root record, best first.
-static int search_root(SearchThread& t, int alpha, int beta, int depth, RootResult& result) {
+// One iteration at the root over the legal moves of the root record from
+// index `first` on (the moves before it are earlier lines of a multi-PV
+// search), best first.
+static int search_root(SearchThread& t, int alpha, int beta, int depth, int first, RootResult& result) {
     Position& pos = t.pos;
     PlyRecord* root = root_record(pos);
     PlyRecord* next = root->next;
     const bool main_thread = t.id == 0;
     int best = -MATE;
     pv_clear(t, 0);
-    for (int i = 0; i < root->move_count; i++) {
+    for (int i = first; i < root->move_count; i++) {
         Move m = root->moves[i];
         U64 nodes_before = t.nodes.load(std::memory_order_relaxed);
         make_move(pos, i, root, next);
@@ -534,7 +546,7 @@ static int search_root(SearchThread& t, int alpha, int beta, int depth, RootResu
             log_print("info currmove %s currmovenumber %i\n", move_to_text(m).c_str(), i + 1);
         int new_depth = depth - 1 + (next->check_count ? 1 : 0);
         int score;
-        if (i == 0) {
+        if (i == first) {
             score = -search(t, -beta, -alpha, new_depth, next, false);
         } else {
             score = -search(t, -alpha - 1, -alpha, new_depth, next, true);
@@ -548,7 +560,7 @@ static int search_root(SearchThread& t, int alpha, int beta, int depth, RootResu
             }
         }
         unmake_move(pos, i, root);
-        t.root_move_nodes[i] += t.nodes.load(std::memory_order_relaxed) - nodes_before;
+        t.root_moves[i].nodes += t.nodes.load(std::memory_order_relaxed) - nodes_before;
         if (stopped(t)) break;
         if (score > best) best = score;
         if (score > alpha) {
@@ -562,32 +574,68 @@ static int search_root(SearchThread& t, int alpha, int beta, int depth, RootResu
     return best;
 }
 
-// Best move first, the others by the effort their refutation took.
-static void order_root_moves(SearchThread& t, Move best) {
+// From index `first` on: the best move first, the others by the effort
+// their refutation took. The root record's list follows.
+static void order_root_moves(SearchThread& t, int first, Move best) {
     PlyRecord* root = root_record(t.pos);
-    U64* effort_of = t.root_move_nodes;
+    RootMove* moves = t.root_moves;
     int n = root->move_count;
     int scores[MAX_MOVES];
-    for (int i = 0; i < n; i++) {
-        U64 effort = effort_of[i] >> 8;
-        scores[i] = root->moves[i] == best ? (1 << 30) : int(effort < (1u << 29) ? effort : (1u << 29));
+    for (int i = first; i < n; i++) {
+        U64 effort = moves[i].nodes >> 8;
+        scores[i] = moves[i].move == best ? (1 << 30) : int(effort < (1u << 29) ? effort : (1u << 29));
     }
-    // Stable insertion sort keeps the node counts paired with their moves.
-    for (int i = 1; i < n; i++) {
+    // Stable insertion sort.
+    for (int i = first + 1; i < n; i++) {
         int s = scores[i];
-        Move m = root->moves[i];
-        U64 c = effort_of[i];
+        RootMove m = moves[i];
         int j = i;
-        for (; j > 0 && scores[j - 1] < s; j--) {
+        for (; j > first && scores[j - 1] < s; j--) {
             scores[j] = scores[j - 1];
-            root->moves[j] = root->moves[j - 1];
-            effort_of[j] = effort_of[j - 1];
+            moves[j] = moves[j - 1];
         }
         scores[j] = s;
-        root->moves[j] = m;
-        effort_of[j] = c;
+        moves[j] = m;
     }
-    for (int i = 0; i < n; i++) effort_of[i] = 0;
+    for (int i = first; i < n; i++) {
+        moves[i].nodes = 0;
+        root->moves[i] = moves[i].move;
+    }
+}
+
+// Keeps the line just searched from index `index` on, whose best move the
+// ordering has put at that index: its score, depth and principal variation.
+static void record_line(SearchThread& t, int index, int depth, int score) {
+    RootMove& rm = t.root_moves[index];
+    rm.previous_score = rm.score;
+    rm.score = score;
+    rm.depth = depth;
+    if (t.pv_length[0] > 0 && Move(t.pv[0][0]) == rm.move) {
+        rm.pv_length = t.pv_length[0];
+        memcpy(rm.pv, t.pv[0], sizeof(int) * size_t(rm.pv_length));
+    } else {
+        rm.pv_length = 1;
+        rm.pv[0] = int(rm.move);
+    }
+}
+
+// Puts the first `lines` root moves in score order (stable); the root
+// record's list follows.
+static void sort_lines(SearchThread& t, int lines) {
+    RootMove* moves = t.root_moves;
+    for (int i = 1; i < lines; i++) {
+        RootMove m = moves[i];
+        int j = i;
+        for (; j > 0 && moves[j - 1].score < m.score; j--) moves[j] = moves[j - 1];
+        moves[j] = m;
+    }
+    PlyRecord* root = root_record(t.pos);
+    for (int i = 0; i < lines; i++) root->moves[i] = moves[i].move;
+}
+
+// The lines of a multi-PV search, "multipv 1" first.
+static void print_lines(const SearchThread& t, const RootMove* lines, int count) {
+    for (int i = 0; i < count; i++) print_line(t, lines[i].depth, i + 1, lines[i].score, lines[i].pv, lines[i].pv_length);
 }
 
 // Keeps only the root moves "searchmoves" named (all when none of them is legal).
@@ -644,7 +692,14 @@ static void prepare_thread(SearchThread& t, const Position& game) {
     for (StackEntry& e : t.stack) e = StackEntry{EVAL_NONE, 0, {0, 0}};
     // The root's own evaluation: nodes two plies down compare with it (improving).
     stack_at(t, 0)->static_eval = root->check_count ? EVAL_NONE : evaluate(t.pos, root, &t.pawns);
-    for (int i = 0; i < root->move_count; i++) t.root_move_nodes[i] = 0;
+    for (int i = 0; i < root->move_count; i++) {
+        RootMove& rm = t.root_moves[i];
+        rm.move = root->moves[i];
+        rm.score = rm.previous_score = -MATE;
+        rm.depth = 0;
+        rm.nodes = 0;
+        rm.pv_length = 0;
+    }
     age_move_ordering(t.ordering);
     t.nodes.store(0, std::memory_order_relaxed);
     t.seldepth = 0;
@@ -659,6 +714,7 @@ SearchThread& search_prepare(SearchPool& pool, const SearchLimits& limits, const
     pool.pondering.store(limits.ponder, std::memory_order_relaxed);
     pool.stopped.store(false, std::memory_order_relaxed);
     pool.quitting.store(false, std::memory_order_relaxed);
+    pool.stop_on_ponderhit.store(false, std::memory_order_relaxed);
     pool.next_report = NODE_REPORT_INTERVAL;
     set_time_limits(pool, limits, game.board.side);
     int max_depth = limits.depth > 0 && limits.depth < MAX_SEARCH_DEPTH ? limits.depth : MAX_SEARCH_DEPTH;
@@ -671,8 +727,10 @@ SearchThread& search_prepare(SearchPool& pool, const SearchLimits& limits, const
     return main;
 }
 
-// One aspiration-window iteration; the window widens until the score falls inside it.
-static int aspiration_search(SearchThread& t, int depth, int previous_score, Move previous_best, RootResult& result) {
+// One aspiration-window iteration over the root moves from `first` on; the
+// window widens until the score falls inside it.
+static int aspiration_search(SearchThread& t, int depth, int first, int previous_score, Move previous_best,
+                             RootResult& result) {
     int delta = ASPIRATION_WINDOW;
     int alpha = -MATE, beta = MATE;
     if (depth >= ASPIRATION_MIN_DEPTH && previous_score > -MATE_BOUND && previous_score < MATE_BOUND) {
@@ -680,7 +738,7 @@ static int aspiration_search(SearchThread& t, int depth, int previous_score, Mov
         beta = previous_score + delta;
     }
     for (;;) {
-        int score = search_root(t, alpha, beta, depth, result);
+        int score = search_root(t, alpha, beta, depth, first, result);
         if (stopped(t)) return score;
         if (score <= alpha) {
             beta = (alpha + beta) / 2;
@@ -691,7 +749,7 @@ static int aspiration_search(SearchThread& t, int depth, int previous_score, Mov
             return score;
         }
         delta += delta / 2;
-        order_root_moves(t, result.best_move ? result.best_move : previous_best);
+        order_root_moves(t, first, result.best_move ? result.best_move : previous_best);
     }
 }
 
@@ -707,12 +765,12 @@ static void helper_search(SearchThread& t) {
     for (int depth = 1; depth <= pool.max_depth && !stopped(t); depth++) {
         if (((depth + SKIP_PHASE[pattern]) / SKIP_SIZE[pattern]) % 2) continue;
         RootResult result{0, 0, 0, 0};
-        int score = aspiration_search(t, depth, best_score, best_move, result);
+        int score = aspiration_search(t, depth, 0, best_score, best_move, result);
         if (stopped(t)) break;
         best_move = result.best_move ? result.best_move : best_move;
         best_score = score;
         t.completed_depth = depth;
-        order_root_moves(t, best_move);
+        order_root_moves(t, 0, best_move);
     }
 }
 
@@ -782,6 +840,8 @@ SearchResult think(SearchPool& pool, const SearchLimits& limits, const Position&
     }
 
     start_helpers(pool);
+    const int lines = limits.multipv > 1 ? (limits.multipv < n ? limits.multipv : n) : 1;
+    std::vector<RootMove> shown;  // the lines of the last depth whose lines were all searched
     Move best_move = root->moves[0], ponder_move = 0;
     int best_score = 0, previous_score = 0;
     int saved_pv[MAX_PLY + 2], saved_length = 0;
@@ -791,7 +851,7 @@ SearchResult think(SearchPool& pool, const SearchLimits& limits, const Position&
     for (int depth = 1; depth <= pool.max_depth; depth++) {
         if (depth > 2) log_print("info depth %i\n", depth);
         RootResult result{0, 0, 0, 0};
-        int score = aspiration_search(t, depth, best_score, best_move, result);
+        int score = aspiration_search(t, depth, 0, best_score, best_move, result);
 
         if (stopped(t)) {
             // An unfinished iteration is trusted only for a move it proved
@@ -802,9 +862,16 @@ SearchResult think(SearchPool& pool, const SearchLimits& limits, const Position&
             int proven_score = result.candidate ? result.candidate_score : result.score;
             if (proven && proven != best_move) {
                 best_move = proven;
-                ponder_move = !result.candidate && t.pv_length[0] > 1 ? Move(t.pv[0][1]) : 0;
                 best_score = proven_score;
                 saved_length = 0;
+                ponder_move = 0;
+                // A move searched to the end has its whole line; a candidate
+                // cut off on its way to an exact score has only itself.
+                if (!result.candidate && t.pv_length[0] > 0 && Move(t.pv[0][0]) == proven) {
+                    memcpy(saved_pv, t.pv[0], sizeof(int) * size_t(t.pv_length[0]));
+                    saved_length = t.pv_length[0];
+                    ponder_move = saved_length > 1 ? Move(saved_pv[1]) : 0;
+                }
             }
             break;
         }
@@ -817,23 +884,67 @@ SearchResult think(SearchPool& pool, const SearchLimits& limits, const Position&
         memcpy(saved_pv, t.pv[0], sizeof(int) * size_t(t.pv_length[0]));
         saved_length = t.pv_length[0];
         ponder_move = saved_length > 1 ? Move(saved_pv[1]) : 0;
-        print_score_line(t, depth, score);
-        order_root_moves(t, best_move);
+        order_root_moves(t, 0, best_move);
+        record_line(t, 0, depth, score);
+        if (lines == 1) {
+            print_score_line(t, depth, score);
+        } else {
+            // The other lines: each the best of the moves not yet shown.
+            for (int line = 1; line < lines && !stopped(t); line++) {
+                RootResult other{0, 0, 0, 0};
+                const Move first_tried = t.root_moves[line].move;  // the ordering moves the records
+                int line_score = aspiration_search(t, depth, line, t.root_moves[line].score, first_tried, other);
+                if (stopped(t)) break;
+                order_root_moves(t, line, other.best_move ? other.best_move : first_tried);
+                record_line(t, line, depth, line_score);
+            }
+            if (stopped(t)) break;
+            // Line 1 is the best line found, and it gives the move.
+            sort_lines(t, lines);
+            const RootMove& first = t.root_moves[0];
+            best_move = first.move;
+            best_score = previous_score = first.score;
+            memcpy(saved_pv, first.pv, sizeof(int) * size_t(first.pv_length));
+            saved_length = first.pv_length;
+            ponder_move = saved_length > 1 ? Move(saved_pv[1]) : 0;
+            print_lines(t, t.root_moves, lines);
+            shown.assign(t.root_moves, t.root_moves + lines);
+        }
 
         // A proven mate will not get better by searching deeper.
         const bool pondering = pool.pondering.load(std::memory_order_relaxed);
         if (!limits.infinite && !pondering && (score > MATE_BOUND || score < -MATE_BOUND)) {
             if (!limits.mate || MATE - (score < 0 ? -score : score) <= 2 * limits.mate) break;
         }
-        if (pool.use_clock && !pondering && !limits.infinite && !limits.move_time &&
-            !time_next_iteration(pool.budget, elapsed_ms(pool), stretch))
-            break;
+        if (pool.use_clock && !limits.infinite && !limits.move_time &&
+            !time_next_iteration(pool.budget, elapsed_ms(pool), stretch)) {
+            if (!pool.pondering.load(std::memory_order_relaxed)) break;
+            pool.stop_on_ponderhit.store(true, std::memory_order_relaxed);
+        }
     }
 
     wait_while_told_to(pool);
     stop_helpers(pool);
     if (search_quitting(pool)) return {best_move, best_score};
     // The closing score line with the whole principal variation.
+    if (lines > 1) {
+        // The move played leads with its own line, then the other lines of
+        // the last depth that completed them all.
+        std::vector<RootMove> closing(1);
+        RootMove& chosen = closing[0];
+        chosen.move = best_move;
+        chosen.score = best_score;
+        chosen.depth = last_depth;
+        chosen.pv_length = saved_length ? saved_length : ponder_move ? 2 : 1;
+        if (saved_length) memcpy(chosen.pv, saved_pv, sizeof(int) * size_t(saved_length));
+        chosen.pv[0] = int(best_move);
+        if (!saved_length) chosen.pv[1] = int(ponder_move);
+        for (const RootMove& rm : shown)
+            if (rm.move != best_move && int(closing.size()) < lines) closing.push_back(rm);
+        print_lines(t, closing.data(), int(closing.size()));
+        print_bestmove(pool, best_move, ponder_move);
+        return {best_move, best_score};
+    }
     if (saved_length) {
         memcpy(t.pv[0], saved_pv, sizeof(int) * size_t(saved_length));
         t.pv_length[0] = saved_length;

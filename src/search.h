@@ -32,6 +32,7 @@ struct SearchLimits {
     bool infinite;
     bool ponder;
     int move_overhead;
+    int multipv;            // best root moves to report (1 when 0)
     int searchmove_count;   // root moves restricted to these when non-zero
     Move searchmoves[MAX_MOVES];
 };
@@ -42,12 +43,24 @@ SearchLimits default_limits();
 constexpr int EVAL_NONE = 32001;   // no static evaluation (in check)
 constexpr int STACK_OFFSET = 2;    // stack entries below the root, for ply - 1 and ply - 2
 constexpr int MAX_THREADS = 1024;
+constexpr int MAX_MULTIPV = 256;
 
 // What one ply of a thread's search keeps for the plies below it.
 struct StackEntry {
     int static_eval;   // EVAL_NONE in check (and below the root)
     Move move;         // move made from this ply: 0 for a null move (and below the root)
     Move killers[2];   // quiet moves that caused a cut-off here
+};
+
+// A root move and what this "go" has learnt about it.
+struct RootMove {
+    Move move;
+    int score;           // of its last search as a line of its own (-MATE: none yet)
+    int previous_score;  // the score before that
+    int depth;           // of that search
+    U64 nodes;           // spent on it since the root moves were last ordered
+    int pv_length;
+    int pv[MAX_PLY + 2];  // its line, from that search
 };
 
 struct SearchPool;
@@ -63,7 +76,7 @@ struct SearchThread {
     StackEntry stack[STACK_SIZE + STACK_OFFSET];  // entry of ply p at p + STACK_OFFSET
     int pv[MAX_PLY + 2][MAX_PLY + 2];
     int pv_length[MAX_PLY + 2];
-    U64 root_move_nodes[MAX_MOVES];
+    RootMove root_moves[MAX_MOVES];  // in the order of the root record's move list
     U64 check_mask;          // limits are looked at when nodes & check_mask is 0
     int seldepth;
     int completed_depth;
@@ -99,6 +112,7 @@ struct SearchPool {
     std::atomic<bool> pondering{false};
     std::atomic<bool> stopped{false};   // "stop", a limit or "quit": unwind now
     std::atomic<bool> quitting{false};
+    std::atomic<bool> stop_on_ponderhit{false};  // the clock would have ended the search while pondering
 
     // Called every few thousand nodes of the main thread while a search runs,
     // and while a finished infinite or ponder search waits for "stop". It reads
@@ -120,7 +134,8 @@ inline int thread_count(const SearchPool& pool) { return int(pool.threads.size()
 
 void search_stop(SearchPool& pool);
 void search_quit(SearchPool& pool);
-// The pondered move was played: the clock limits of the "go" apply from now.
+// The pondered move was played: the clock limits of the "go" apply, counted
+// from the "go" (a search that has already used its budget answers at once).
 void search_ponderhit(SearchPool& pool);
 bool search_quitting(const SearchPool& pool);
 // Nodes of the last search, all threads together.

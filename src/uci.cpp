@@ -30,6 +30,7 @@ static long report_bytes;
 static bool quit_requested = false;
 static int move_overhead = DEFAULT_MOVE_OVERHEAD;
 static bool ponder_option = false;
+static int multipv_option = 1;
 // Lines read during a search that must wait until it is over ("go" among them).
 static std::deque<std::string> deferred_lines;
 static CommandBounds bounds = {0, 0, 0, 0};
@@ -134,6 +135,7 @@ static void print_uci_identity() {
     log_print("option name Threads type spin default 1 min 1 max %i\n", MAX_THREADS);
     log_print("option name Move Overhead type spin default %i min 0 max %i\n", DEFAULT_MOVE_OVERHEAD,
               MAX_MOVE_OVERHEAD);
+    log_print("option name MultiPV type spin default 1 min 1 max %i\n", MAX_MULTIPV);
     log_print("option name Ponder type check default false\n");
     log_print("option name Clear Hash type button\n");
     log_print("uciok\n");
@@ -227,6 +229,7 @@ static Move legal_move_from_text(const std::string& text) {
 static void go(const std::vector<std::string>& words, size_t at) {
     SearchLimits limits = default_limits();
     limits.move_overhead = move_overhead;
+    limits.multipv = multipv_option;
     for (size_t i = at; i < words.size(); i++) {
         const std::string& w = words[i];
         long long v = 0;
@@ -307,6 +310,12 @@ static void set_option(const std::vector<std::string>& words, size_t at) {
                       MAX_MOVE_OVERHEAD, echo(value).c_str());
         else
             move_overhead = int(n);
+    } else if (same_word(name, "MultiPV")) {
+        if (!numeric || n < 1 || n > MAX_MULTIPV)
+            log_print("info string MultiPV must be a number from 1 to %i, not \"%s\"\n", MAX_MULTIPV,
+                      echo(value).c_str());
+        else
+            multipv_option = int(n);
     } else if (same_word(name, "Ponder")) {
         if (same_word(value, "true")) ponder_option = true;
         else if (same_word(value, "false")) ponder_option = false;
@@ -400,6 +409,7 @@ void uci_reset() {
     quit_requested = false;
     move_overhead = DEFAULT_MOVE_OVERHEAD;
     ponder_option = false;
+    multipv_option = 1;
     if (thread_count(pool()) != 1) set_thread_count(pool(), 1);
     int hash_mb = bounds.hash_mb && bounds.hash_mb < DEFAULT_HASH_MB ? bounds.hash_mb : DEFAULT_HASH_MB;
     if (hash_table.bucket_count != hash_bucket_count(hash_mb)) hash_allocate(hash_mb);

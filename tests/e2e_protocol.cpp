@@ -167,6 +167,33 @@ TEST_F(Protocol, PonderhitPlaysOnTheClock) {
     EXPECT_EQ(count_prefixed(engine_reply_to(e, "ponderhit"), "bestmove"), 0);
 }
 
+// Time spent pondering counts: a ponder search that has already used its
+// budget answers "ponderhit" at once, and its lines report time (and so nps)
+// from the "go", which is where its node count starts too.
+TEST_F(Protocol, PonderhitAfterALongPonderAnswersAtOnce) {
+    engine_send(e, "setoption name Ponder value true\nposition startpos moves e2e4 e7e5\n");
+    // On a 60 s clock the budget is a few seconds at most; this ponder outlasts it.
+    const int ponder_ms = 6000;
+    engine_send(e, "go ponder wtime 60000 btime 60000\n");
+    std::vector<std::string> seen;
+    EXPECT_FALSE(engine_wait_for(e, "bestmove", &seen, ponder_ms));
+    int64_t hit = now_millis();
+    engine_send(e, "ponderhit\n");
+    std::string move = wait_bestmove(e, &seen, 30000);
+    int64_t answer_ms = now_millis() - hit;
+    EXPECT_NE(move, "");
+    // The soft budget of a 60 s clock is about 2 s: a search that counted
+    // from "ponderhit" would take at least that long.
+    EXPECT_LT(answer_ms, 1500);
+    std::smatch m;
+    ASSERT_GE(seen.size(), 2u);
+    const std::string& last = seen[seen.size() - 2];
+    ASSERT_TRUE(std::regex_search(last, m, std::regex(" nodes (\\d+) time (\\d+) nps (\\d+) "))) << last;
+    long long nodes = std::stoll(m[1].str()), time = std::stoll(m[2].str()), nps = std::stoll(m[3].str());
+    EXPECT_GE(time, ponder_ms) << last;
+    EXPECT_LE(nps, nodes * 1000 / ponder_ms + 1) << last;
+}
+
 // After a search, "stop" prints nothing: no stale move for the new position.
 TEST_F(Protocol, StopWhileIdleIsSilent) {
     engine_send(e, "position startpos\ngo depth 3\n");

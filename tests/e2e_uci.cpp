@@ -21,6 +21,7 @@ const std::vector<std::string> UCI_IDENTITY = {
     "option name Hash type spin default 16 min 1 max 4096",
     "option name Threads type spin default 1 min 1 max 1024",
     "option name Move Overhead type spin default 30 min 0 max 5000",
+    "option name MultiPV type spin default 1 min 1 max 256",
     "option name Ponder type check default false",
     "option name Clear Hash type button",
     "uciok",
