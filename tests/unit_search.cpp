@@ -156,6 +156,25 @@ TEST(Search, SearchLeavesTheBoardAsItFoundIt) {
     }
 }
 
+// The shared table can hold a move stored for another position with the same
+// key bits (or one torn by two threads before the key check caught up): the
+// search only ever plays a move it generated itself.
+TEST(Search, AHashMoveThatIsNoMoveHereIsNeverPlayed) {
+    SearchThread& t = prepare_search(KIWIPETE);
+    PlyRecord* root = root_record(t.pos);
+    std::string before = position_to_fen(t.pos, root);
+    // From empty squares, a king that is elsewhere, and the empty move word.
+    const Move bogus[] = {make_move_word(36, 44, W_QUEEN, 0), make_move_word(20, 28, W_KING, MOVE_CASTLE),
+                          make_move_word(33, 40, B_PAWN, MOVE_EN_PASSANT), 0xFFFFFFFFu};
+    for (Move m : bogus) {
+        hash_store(root->key, 0, m, 0, EVAL_NONE, 1, BOUND_UPPER);
+        int score = search(t, -MATE, MATE, 4, root, false);
+        EXPECT_GT(score, -MATE_BOUND);
+        EXPECT_EQ(position_to_fen(t.pos, root), before) << std::hex << m;
+        EXPECT_TRUE(board_is_consistent(t.pos, root)) << std::hex << m;
+    }
+}
+
 // A search started just short of the ply limit stays on the ring of records
 // and falls back on the evaluation there.
 TEST(Search, DeepestPlyStaysClearOfTheRoot) {
