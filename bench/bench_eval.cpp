@@ -23,11 +23,7 @@ struct StoredPosition {
 };
 
 Position& scratch() {
-    static Position* pos = [] {
-        Position* p = new Position;
-        init_position(*p);
-        return p;
-    }();
+    static Position* pos = new_position();
     return *pos;
 }
 

@@ -156,11 +156,7 @@ struct RunResult {
 };
 
 Position& scratch() {
-    static Position* pos = [] {
-        Position* p = new Position;
-        init_position(*p);
-        return p;
-    }();
+    static Position* pos = new_position();
     return *pos;
 }
 

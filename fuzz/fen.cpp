@@ -40,11 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string text(reinterpret_cast<const char*>(data), size);
     size_t nl = text.find('\n');
     std::string fen = text.substr(0, nl), moves = nl == std::string::npos ? "" : text.substr(nl + 1);
-    static Position* position = [] {
-        Position* p = new Position;
-        init_position(*p);
-        return p;
-    }();
+    static Position* position = new_position();
     Position& pos = *position;
     PlyRecord* root = root_record(pos);
     clear_move_counters(pos);

@@ -39,6 +39,12 @@ void init_position(Position& pos) {
     clear_history(pos);
 }
 
+Position* new_position() {
+    Position* pos = new Position;
+    init_position(*pos);
+    return pos;
+}
+
 void clear_move_counters(Position& pos) {
     pos.info.irreversible_index = 0;
     pos.info.halfmove_clock = 0;

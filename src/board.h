@@ -87,6 +87,8 @@ constexpr const char* START_FEN = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w
 
 // An empty board, linked records, cleared counters and history.
 void init_position(Position& pos);
+// A position on the heap, initialised (the record is too large for a stack).
+Position* new_position();
 void clear_move_counters(Position& pos);
 void clear_history(Position& pos);
 // The game's first record: FEN set-up and the moves of "position" go here.

@@ -37,11 +37,7 @@ static CommandBounds bounds = {0, 0, 0, 0};
 
 // The game as "position" set it up, and the threads that search it.
 static Position& game() {
-    static Position* position = [] {
-        Position* p = new Position;
-        init_position(*p);
-        return p;
-    }();
+    static Position* position = new_position();
     return *position;
 }
 
@@ -548,8 +544,7 @@ uint64_t run_bench(int depth) {
     hash_allocate(BENCH_HASH_MB);
     // A pool of its own: one thread, no input read, the game left alone.
     SearchPool bench_pool;
-    Position* pos = new Position;
-    init_position(*pos);
+    Position* pos = new_position();
     uint64_t total = 0;
     int64_t start = now_ms();
     int count = int(sizeof BENCH_POSITIONS / sizeof BENCH_POSITIONS[0]);

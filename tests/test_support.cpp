@@ -17,11 +17,7 @@ static void init_once() {
 }
 
 Position& test_pos() {
-    static Position* pos = [] {
-        Position* p = new Position;
-        init_position(*p);
-        return p;
-    }();
+    static Position* pos = new_position();
     return *pos;
 }
 

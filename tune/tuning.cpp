@@ -35,11 +35,7 @@ void tune_params_to_weights(const TuneParams& params) {
 
 bool tune_add_position(TuneSet& set, const std::string& fen, double result) {
     // The tuner reads positions on one thread: one scratch position will do.
-    static Position* pos = [] {
-        Position* p = new Position;
-        init_position(*p);
-        return p;
-    }();
+    static Position* pos = new_position();
     PlyRecord* root = root_record(*pos);
     parse_fen(*pos, fen.c_str(), root);
     if (!position_problem(pos->board).empty()) return false;
