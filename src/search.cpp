@@ -18,6 +18,7 @@
 constexpr int DEFAULT_CLOCK_MS = 100000;    // a "go" without any limit plays as on this clock
 constexpr U64 CHECK_EVERY_NODES = 1024;     // clock, node limit and input looked at this often
 constexpr U64 NODE_REPORT_INTERVAL = 0x80000;
+constexpr int MATE_PROOF_MARGIN = 8;        // plies past a mate's length before the clock search trusts it
 
 constexpr int ASPIRATION_MIN_DEPTH = 5;
 constexpr int ASPIRATION_WINDOW = 20;
@@ -668,6 +669,20 @@ static void print_bestmove(const SearchPool& pool, Move best, Move ponder) {
     else log_print("bestmove %s \n", move_to_text(best).c_str());
 }
 
+// Whether a mate score ends the search before its limits. "go mate N" ends at
+// a mate in N or fewer. On the clock, a mate counts as settled only once the
+// depth is well past its length: reductions and pruning find some mate first,
+// not the shortest one nor the longest defence. Explicit depth, node and
+// infinite searches run to their limit.
+static bool mate_settled(const SearchPool& pool, int depth, int score) {
+    const SearchLimits& l = pool.limits;
+    if (score <= MATE_BOUND && score >= -MATE_BOUND) return false;
+    const int plies = MATE - (score < 0 ? -score : score);
+    if (l.mate) return score > 0 && plies <= 2 * l.mate - 1;
+    if (!pool.use_clock || l.infinite || pool.pondering.load(std::memory_order_relaxed)) return false;
+    return depth >= plies + MATE_PROOF_MARGIN;
+}
+
 static void set_time_limits(SearchPool& pool, const SearchLimits& l, int side) {
     bool other_limit = l.depth < MAX_SEARCH_DEPTH || l.nodes || l.mate || l.infinite;
     pool.use_clock = l.move_time > 0 || l.clock_given || !other_limit;
@@ -911,11 +926,7 @@ SearchResult think(SearchPool& pool, const SearchLimits& limits, const Position&
             shown.assign(t.root_moves, t.root_moves + lines);
         }
 
-        // A proven mate will not get better by searching deeper.
-        const bool pondering = pool.pondering.load(std::memory_order_relaxed);
-        if (!limits.infinite && !pondering && (score > MATE_BOUND || score < -MATE_BOUND)) {
-            if (!limits.mate || MATE - (score < 0 ? -score : score) <= 2 * limits.mate) break;
-        }
+        if (mate_settled(pool, depth, score)) break;
         if (pool.use_clock && !limits.infinite && !limits.move_time &&
             !time_next_iteration(pool.budget, elapsed_ms(pool), stretch)) {
             if (!pool.pondering.load(std::memory_order_relaxed)) break;

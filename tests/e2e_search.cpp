@@ -201,6 +201,37 @@ TEST_F(Search, MateInTwoIsReportedAsSuch) {
         << losing.lines[losing.lines.size() - 2];
 }
 
+// A mate found early is neither the shortest mate nor the longest defence:
+// explicit depths run to the end, and the clock search goes on until the
+// distance is settled.
+TEST_F(Search, MateScoresAreExactAndDepthLimitsAreKept) {
+    struct Case {
+        const char* fen;
+        const char* go;
+        const char* depth;  // of the closing line, "" when any
+        const char* score;
+        const char* bestmove;  // "" when several moves hold out as long
+    };
+    const Case cases[] = {
+        {"6k1/5ppp/8/8/8/8/5PPP/R5K1 w - - 0 1", "go depth 10", "info depth 10 ", " score mate 1 ", "a1a8"},
+        // Mated in 2 whatever Black does; depth 4 first shows a mate in 3.
+        {"Q7/8/8/8/3K4/8/2k3R1/8 b - - 0 1", "go wtime 10000 btime 10000", "", " score mate -2 ", "c2b3"},
+        {"Q7/8/8/8/3K4/8/2k3R1/8 b - - 0 1", "go depth 12", "info depth 12 ", " score mate -2 ", ""},
+        // "go mate 1" ends at the mate it asks for.
+        {"6k1/5ppp/8/8/8/8/5PPP/R5K1 w - - 0 1", "go mate 1", "info depth 1 ", " score mate 1 ", "a1a8"},
+    };
+    for (const Case& c : cases) {
+        SearchRun run = run_search(e, std::string("position fen ") + c.fen, c.go);
+        if (*c.bestmove) {
+            EXPECT_EQ(run.bestmove, c.bestmove) << c.fen << " " << c.go;
+        }
+        ASSERT_GE(run.lines.size(), 2u);
+        const std::string& closing = run.lines[run.lines.size() - 2];
+        EXPECT_EQ(closing.rfind(c.depth, 0), 0u) << c.go << ": " << closing;
+        EXPECT_NE(closing.find(c.score), std::string::npos) << c.go << ": " << closing;
+    }
+}
+
 TEST_F(Search, OneLegalMoveIsAnsweredAtOnce) {
     SearchRun run = run_search(e, std::string("position fen ") + MATE_IN_TWO + " moves d5f6", "go wtime 100000 btime 100000");
     ASSERT_EQ(run.lines.size(), 2u);
