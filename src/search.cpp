@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <random>
 #include <string>
 
 #include "attacks.h"
@@ -18,7 +19,16 @@
 constexpr int DEFAULT_CLOCK_MS = 100000;    // a "go" without any limit plays as on this clock
 constexpr U64 CHECK_EVERY_NODES = 1024;     // clock, node limit and input looked at this often
 constexpr U64 NODE_REPORT_INTERVAL = 0x80000;
-constexpr int MATE_PROOF_MARGIN = 8;        // plies past a mate's length before the clock search trusts it
+constexpr int MATE_PROOF_MARGIN = 8;
+// Playing at a level (UCI_LimitStrength): a node budget that doubles every
+// STRENGTH_ELO_PER_DOUBLING from STRENGTH_MIN_NODES at the lowest level, and a
+// random pick among the best STRENGTH_CANDIDATES lines, each raised by a
+// random amount up to the level's spread (STRENGTH_MAX_SPREAD at the lowest
+// level, shrinking in proportion to none at the highest).
+constexpr double STRENGTH_MIN_NODES = 400;
+constexpr double STRENGTH_ELO_PER_DOUBLING = 150;
+constexpr int STRENGTH_CANDIDATES = 4;
+constexpr int STRENGTH_MAX_SPREAD = 200;        // plies past a mate's length before the clock search trusts it
 
 constexpr int ASPIRATION_MIN_DEPTH = 5;
 constexpr int ASPIRATION_WINDOW = 20;
@@ -77,6 +87,30 @@ SearchLimits default_limits() {
     memset(&l, 0, sizeof l);
     l.depth = MAX_SEARCH_DEPTH;
     return l;
+}
+
+U64 strength_nodes(int elo) {
+    return U64(STRENGTH_MIN_NODES * std::pow(2.0, (elo - STRENGTH_MIN_ELO) / STRENGTH_ELO_PER_DOUBLING));
+}
+
+int strength_spread(int elo) {
+    return STRENGTH_MAX_SPREAD * (STRENGTH_MAX_ELO - elo) / (STRENGTH_MAX_ELO - STRENGTH_MIN_ELO);
+}
+
+// The line a weakened search plays: the best of the lines' scores, each
+// raised by a random amount up to the spread, so no move falls further than
+// the spread below the best.
+static const RootMove& pick_weaker_line(const std::vector<RootMove>& lines, int elo) {
+    static std::mt19937 random{std::random_device{}()};
+    const int spread = strength_spread(elo);
+    std::uniform_int_distribution<int> noise(0, spread > 0 ? spread : 0);
+    size_t chosen = 0;
+    int chosen_value = -2 * MATE;
+    for (size_t i = 0; i < lines.size(); i++) {
+        int value = lines[i].score + noise(random);
+        if (value > chosen_value) chosen = i, chosen_value = value;
+    }
+    return lines[chosen];
 }
 
 // ---- The pool ------------------------------------------------------------------
@@ -723,7 +757,14 @@ static void prepare_thread(SearchThread& t, const Position& game) {
     t.check_mask = pool.limits.nodes && pool.threads.size() > 1 ? HELPER_NODE_LIMIT_CHECK - 1 : CHECK_EVERY_NODES - 1;
 }
 
-SearchThread& search_prepare(SearchPool& pool, const SearchLimits& limits, const Position& game) {
+SearchThread& search_prepare(SearchPool& pool, const SearchLimits& given, const Position& game) {
+    SearchLimits limits = given;
+    if (limits.elo) {
+        // A level: a node budget, and lines enough to pick from.
+        U64 budget = strength_nodes(limits.elo);
+        if (!limits.nodes || limits.nodes > budget) limits.nodes = budget;
+        if (limits.multipv < STRENGTH_CANDIDATES) limits.multipv = STRENGTH_CANDIDATES;
+    }
     pool.limits = limits;
     pool.start_time = now_ms();
     pool.pondering.store(limits.ponder, std::memory_order_relaxed);
@@ -829,9 +870,10 @@ static void stop_helpers(SearchPool& pool) {
     pool.done.wait(lock, [&] { return pool.running == 0; });
 }
 
-SearchResult think(SearchPool& pool, const SearchLimits& limits, const Position& game) {
+SearchResult think(SearchPool& pool, const SearchLimits& given, const Position& game) {
     hash_new_search();
-    SearchThread& t = search_prepare(pool, limits, game);
+    SearchThread& t = search_prepare(pool, given, game);
+    const SearchLimits& limits = pool.limits;  // as a level adjusted them
     Position& pos = t.pos;
     PlyRecord* root = root_record(pos);
     int n = root->move_count;
@@ -937,6 +979,15 @@ SearchResult think(SearchPool& pool, const SearchLimits& limits, const Position&
     wait_while_told_to(pool);
     stop_helpers(pool);
     if (search_quitting(pool)) return {best_move, best_score};
+    if (limits.elo && shown.size() > 1) {
+        const RootMove& pick = pick_weaker_line(shown, limits.elo);
+        best_move = pick.move;
+        best_score = pick.score;
+        memcpy(saved_pv, pick.pv, sizeof(int) * size_t(pick.pv_length));
+        saved_length = pick.pv_length;
+        ponder_move = saved_length > 1 ? Move(saved_pv[1]) : 0;
+        last_depth = pick.depth;
+    }
     // The closing score line with the whole principal variation.
     if (lines > 1) {
         // The move played leads with its own line, then the other lines of

@@ -33,12 +33,21 @@ struct SearchLimits {
     bool ponder;
     int move_overhead;
     int multipv;            // best root moves to report (1 when 0)
+    int elo;                // play at this level (STRENGTH_MIN_ELO..STRENGTH_MAX_ELO); 0: full strength
     int searchmove_count;   // root moves restricted to these when non-zero
     Move searchmoves[MAX_MOVES];
 };
 
 // Fresh limits: no limit given, full depth.
 SearchLimits default_limits();
+
+// Playing levels for people: UCI_Elo's range, as calibrated against other engines.
+constexpr int STRENGTH_MIN_ELO = 1350;
+constexpr int STRENGTH_MAX_ELO = 2800;
+// At a level: the nodes a search may spend, and how many centipawns below
+// the best line a move may score and still be picked.
+U64 strength_nodes(int elo);
+int strength_spread(int elo);
 
 constexpr int EVAL_NONE = 32001;   // no static evaluation (in check)
 constexpr int STACK_OFFSET = 2;    // stack entries below the root, for ply - 1 and ply - 2

@@ -23,7 +23,8 @@ constexpr long REPORT_LIMIT_BYTES = 16L << 20;  // the input log stops growing h
 constexpr size_t ECHO_LIMIT = 200;               // longest piece of input quoted back
 constexpr int BENCH_DEFAULT_DEPTH = 12;
 constexpr int BENCH_HASH_MB = 16;
-constexpr int CONSOLE_BENCH_DEPTH = 6;           // the console "bench": perft 1 to this
+constexpr int CONSOLE_BENCH_DEPTH = 6;
+constexpr int DEFAULT_ELO = 2000;           // the console "bench": perft 1 to this
 
 static FILE* report_file;
 static long report_bytes;
@@ -31,6 +32,8 @@ static bool quit_requested = false;
 static int move_overhead = DEFAULT_MOVE_OVERHEAD;
 static bool ponder_option = false;
 static int multipv_option = 1;
+static bool limit_strength = false;
+static int elo_option = DEFAULT_ELO;
 // Lines read during a search that must wait until it is over ("go" among them).
 static std::deque<std::string> deferred_lines;
 static CommandBounds bounds = {0, 0, 0, 0};
@@ -134,6 +137,9 @@ static void print_uci_identity() {
     log_print("option name MultiPV type spin default 1 min 1 max %i\n", MAX_MULTIPV);
     log_print("option name Ponder type check default false\n");
     log_print("option name Clear Hash type button\n");
+    log_print("option name UCI_LimitStrength type check default false\n");
+    log_print("option name UCI_Elo type spin default %i min %i max %i\n", DEFAULT_ELO, STRENGTH_MIN_ELO,
+              STRENGTH_MAX_ELO);
     log_print("uciok\n");
 }
 
@@ -226,6 +232,7 @@ static void go(const std::vector<std::string>& words, size_t at) {
     SearchLimits limits = default_limits();
     limits.move_overhead = move_overhead;
     limits.multipv = multipv_option;
+    if (limit_strength) limits.elo = elo_option;
     for (size_t i = at; i < words.size(); i++) {
         const std::string& w = words[i];
         long long v = 0;
@@ -316,6 +323,16 @@ static void set_option(const std::vector<std::string>& words, size_t at) {
         if (same_word(value, "true")) ponder_option = true;
         else if (same_word(value, "false")) ponder_option = false;
         else log_print("info string Ponder must be true or false, not \"%s\"\n", echo(value).c_str());
+    } else if (same_word(name, "UCI_LimitStrength")) {
+        if (same_word(value, "true")) limit_strength = true;
+        else if (same_word(value, "false")) limit_strength = false;
+        else log_print("info string UCI_LimitStrength must be true or false, not \"%s\"\n", echo(value).c_str());
+    } else if (same_word(name, "UCI_Elo")) {
+        if (!numeric || n < STRENGTH_MIN_ELO || n > STRENGTH_MAX_ELO)
+            log_print("info string UCI_Elo must be a number from %i to %i, not \"%s\"\n", STRENGTH_MIN_ELO,
+                      STRENGTH_MAX_ELO, echo(value).c_str());
+        else
+            elo_option = int(n);
     } else if (same_word(name, "Clear Hash")) {
         clear_search_memory(pool());
     } else if (!name.empty()) {
@@ -406,6 +423,8 @@ void uci_reset() {
     move_overhead = DEFAULT_MOVE_OVERHEAD;
     ponder_option = false;
     multipv_option = 1;
+    limit_strength = false;
+    elo_option = DEFAULT_ELO;
     if (thread_count(pool()) != 1) set_thread_count(pool(), 1);
     int hash_mb = bounds.hash_mb && bounds.hash_mb < DEFAULT_HASH_MB ? bounds.hash_mb : DEFAULT_HASH_MB;
     if (hash_table.bucket_count != hash_bucket_count(hash_mb)) hash_allocate(hash_mb);
