@@ -129,6 +129,23 @@ struct PawnTable {
 // Forgets the cached pawn structures (after the weights change).
 void clear_pawn_table(PawnTable& table);
 
+// Win, draw and loss chances of a score (side to move's view): a logistic
+// curve each, win 1 / (1 + e^((centre - score) / width)) and loss the same
+// for -score, the draw what is left. Centre and width run linearly from a
+// pawn ending (phase 0) to the opening (PHASE_MAX); brik-tuner --fit-wdl fits
+// them on self-play results.
+struct WdlModel {
+    double centre[2];  // at phase 0 and at PHASE_MAX
+    double width[2];
+};
+extern const WdlModel WDL_MODEL;
+struct Wdl {
+    int win, draw, loss;  // per mille, adding up to 1000
+};
+Wdl eval_wdl(int score, int phase, const WdlModel& model = WDL_MODEL);
+// The chances as fractions (win, draw, loss).
+void eval_wdl_chances(double score, double phase, const WdlModel& model, double chances[3]);
+
 // Score of the board position for the side to move, in centipawns. Without
 // a pawn table the pawn terms are computed afresh.
 int evaluate(const Position& pos, const PlyRecord* rec, PawnTable* pawns = nullptr);

@@ -21,14 +21,15 @@ constexpr U64 CHECK_EVERY_NODES = 1024;     // clock, node limit and input looke
 constexpr U64 NODE_REPORT_INTERVAL = 0x80000;
 constexpr int MATE_PROOF_MARGIN = 8;
 // Playing at a level (UCI_LimitStrength): a node budget that doubles every
-// STRENGTH_ELO_PER_DOUBLING from STRENGTH_MIN_NODES at the lowest level, and a
-// random pick among the best STRENGTH_CANDIDATES lines, each raised by a
+// STRENGTH_ELO_PER_DOUBLING from STRENGTH_BASE_NODES at STRENGTH_BASE_ELO, and
+// a random pick among the best STRENGTH_CANDIDATES lines, each raised by a
 // random amount up to the level's spread (STRENGTH_MAX_SPREAD at the lowest
 // level, shrinking in proportion to none at the highest).
-constexpr double STRENGTH_MIN_NODES = 400;
-constexpr double STRENGTH_ELO_PER_DOUBLING = 150;
+constexpr double STRENGTH_BASE_ELO = 1500;
+constexpr double STRENGTH_BASE_NODES = 4000;
+constexpr double STRENGTH_ELO_PER_DOUBLING = 80;
 constexpr int STRENGTH_CANDIDATES = 4;
-constexpr int STRENGTH_MAX_SPREAD = 200;        // plies past a mate's length before the clock search trusts it
+constexpr int STRENGTH_MAX_SPREAD = 100;        // plies past a mate's length before the clock search trusts it
 
 constexpr int ASPIRATION_MIN_DEPTH = 5;
 constexpr int ASPIRATION_WINDOW = 20;
@@ -90,7 +91,7 @@ SearchLimits default_limits() {
 }
 
 U64 strength_nodes(int elo) {
-    return U64(STRENGTH_MIN_NODES * std::pow(2.0, (elo - STRENGTH_MIN_ELO) / STRENGTH_ELO_PER_DOUBLING));
+    return U64(STRENGTH_BASE_NODES * std::pow(2.0, (elo - STRENGTH_BASE_ELO) / STRENGTH_ELO_PER_DOUBLING));
 }
 
 int strength_spread(int elo) {
@@ -211,6 +212,13 @@ std::string score_text(int score) {
     return text;
 }
 
+std::string wdl_text(int score, int phase) {
+    Wdl wdl = score > MATE_BOUND ? Wdl{1000, 0, 0} : score < -MATE_BOUND ? Wdl{0, 0, 1000} : eval_wdl(score, phase);
+    char text[40];
+    snprintf(text, sizeof text, " wdl %i %i %i", wdl.win, wdl.draw, wdl.loss);
+    return text;
+}
+
 static int64_t elapsed_ms(const SearchPool& pool) { return now_ms() - pool.start_time; }
 
 static unsigned long long nps(U64 nodes, int64_t elapsed) {
@@ -233,8 +241,10 @@ static void print_line(const SearchThread& t, int depth, int multipv, int score,
     U64 nodes = search_nodes(*t.pool);
     char line_number[24] = "";
     if (multipv) snprintf(line_number, sizeof line_number, " multipv %i", multipv);
-    log_print("info depth %i seldepth %i%s score %s nodes %llu time %lld nps %llu pv %s\n", depth, t.seldepth,
-              line_number, score_text(score).c_str(), (unsigned long long)nodes, (long long)elapsed,
+    // The board is the root's between iterations, when lines are printed.
+    std::string wdl = t.pool->limits.show_wdl ? wdl_text(score, game_phase(t.pos.board)) : "";
+    log_print("info depth %i seldepth %i%s score %s%s nodes %llu time %lld nps %llu pv %s\n", depth, t.seldepth,
+              line_number, score_text(score).c_str(), wdl.c_str(), (unsigned long long)nodes, (long long)elapsed,
               nps(nodes, elapsed), pv_string(pv, pv_length).c_str());
 }
 
@@ -881,7 +891,8 @@ SearchResult think(SearchPool& pool, const SearchLimits& given, const Position& 
     // No legal move: mated or stalemated, say so at once.
     if (n == 0) {
         wait_while_told_to(pool);
-        if (!search_quitting(pool)) log_print("info depth 0 score %s\n", root->check_count ? "mate 0" : "cp 0");
+        const char* wdl = !limits.show_wdl ? "" : root->check_count ? " wdl 0 0 1000" : " wdl 0 1000 0";
+        if (!search_quitting(pool)) log_print("info depth 0 score %s%s\n", root->check_count ? "mate 0" : "cp 0", wdl);
         print_bestmove(pool, 0, 0);
         return {0, root->check_count ? -MATE : 0};
     }
@@ -890,8 +901,9 @@ SearchResult think(SearchPool& pool, const SearchLimits& given, const Position& 
         t.pv[0][0] = int(root->moves[0]);
         t.pv_length[0] = 1;
         int64_t elapsed = elapsed_ms(pool);
-        log_print("info depth 0 score cp 0 nodes 0 time %lld nps %llu pv %s\n", (long long)elapsed, nps(0, elapsed),
-                  move_to_text(root->moves[0]).c_str());
+        std::string wdl = limits.show_wdl ? wdl_text(0, game_phase(pos.board)) : "";
+        log_print("info depth 0 score cp 0%s nodes 0 time %lld nps %llu pv %s\n", wdl.c_str(), (long long)elapsed,
+                  nps(0, elapsed), move_to_text(root->moves[0]).c_str());
         print_bestmove(pool, root->moves[0], 0);
         return {root->moves[0], 0};
     }

@@ -33,6 +33,7 @@ struct SearchLimits {
     bool ponder;
     int move_overhead;
     int multipv;            // best root moves to report (1 when 0)
+    bool show_wdl;          // score lines carry "wdl W D L"
     int elo;                // play at this level (STRENGTH_MIN_ELO..STRENGTH_MAX_ELO); 0: full strength
     int searchmove_count;   // root moves restricted to these when non-zero
     Move searchmoves[MAX_MOVES];
@@ -43,7 +44,7 @@ SearchLimits default_limits();
 
 // Playing levels for people: UCI_Elo's range, as calibrated against other engines.
 constexpr int STRENGTH_MIN_ELO = 1350;
-constexpr int STRENGTH_MAX_ELO = 2800;
+constexpr int STRENGTH_MAX_ELO = 2100;
 // At a level: the nodes a search may spend, and how many centipawns below
 // the best line a move may score and still be picked.
 U64 strength_nodes(int elo);
@@ -171,6 +172,8 @@ int search(SearchThread& t, int alpha, int beta, int depth, PlyRecord* rec, bool
 int quiesce(SearchThread& t, int alpha, int beta, PlyRecord* rec);
 // "score cp N" or "score mate N" for a search score.
 std::string score_text(int score);
+// " wdl W D L" for a score at a game phase: per mille chances of the side to move.
+std::string wdl_text(int score, int phase);
 // Static draw: the fifty-move rule or material that cannot mate.
 bool is_draw_by_rule(const Position& pos);
 bool insufficient_material(const BoardState& board);

@@ -32,6 +32,7 @@ static bool quit_requested = false;
 static int move_overhead = DEFAULT_MOVE_OVERHEAD;
 static bool ponder_option = false;
 static int multipv_option = 1;
+static bool show_wdl = false;
 static bool limit_strength = false;
 static int elo_option = DEFAULT_ELO;
 // Lines read during a search that must wait until it is over ("go" among them).
@@ -137,6 +138,7 @@ static void print_uci_identity() {
     log_print("option name MultiPV type spin default 1 min 1 max %i\n", MAX_MULTIPV);
     log_print("option name Ponder type check default false\n");
     log_print("option name Clear Hash type button\n");
+    log_print("option name UCI_ShowWDL type check default false\n");
     log_print("option name UCI_LimitStrength type check default false\n");
     log_print("option name UCI_Elo type spin default %i min %i max %i\n", DEFAULT_ELO, STRENGTH_MIN_ELO,
               STRENGTH_MAX_ELO);
@@ -232,6 +234,7 @@ static void go(const std::vector<std::string>& words, size_t at) {
     SearchLimits limits = default_limits();
     limits.move_overhead = move_overhead;
     limits.multipv = multipv_option;
+    limits.show_wdl = show_wdl;
     if (limit_strength) limits.elo = elo_option;
     for (size_t i = at; i < words.size(); i++) {
         const std::string& w = words[i];
@@ -283,6 +286,13 @@ static void go(const std::vector<std::string>& words, size_t at) {
     if (search_quitting(pool())) quit_requested = true;
 }
 
+// A check option takes "true" or "false" (in any case).
+static void set_check(const char* name, const std::string& value, bool& option) {
+    if (same_word(value, "true")) option = true;
+    else if (same_word(value, "false")) option = false;
+    else log_print("info string %s must be true or false, not \"%s\"\n", name, echo(value).c_str());
+}
+
 // "setoption name <name words> [value <value words>]"; names and true/false
 // are matched without regard to case.
 static void set_option(const std::vector<std::string>& words, size_t at) {
@@ -320,13 +330,11 @@ static void set_option(const std::vector<std::string>& words, size_t at) {
         else
             multipv_option = int(n);
     } else if (same_word(name, "Ponder")) {
-        if (same_word(value, "true")) ponder_option = true;
-        else if (same_word(value, "false")) ponder_option = false;
-        else log_print("info string Ponder must be true or false, not \"%s\"\n", echo(value).c_str());
+        set_check("Ponder", value, ponder_option);
+    } else if (same_word(name, "UCI_ShowWDL")) {
+        set_check("UCI_ShowWDL", value, show_wdl);
     } else if (same_word(name, "UCI_LimitStrength")) {
-        if (same_word(value, "true")) limit_strength = true;
-        else if (same_word(value, "false")) limit_strength = false;
-        else log_print("info string UCI_LimitStrength must be true or false, not \"%s\"\n", echo(value).c_str());
+        set_check("UCI_LimitStrength", value, limit_strength);
     } else if (same_word(name, "UCI_Elo")) {
         if (!numeric || n < STRENGTH_MIN_ELO || n > STRENGTH_MAX_ELO)
             log_print("info string UCI_Elo must be a number from %i to %i, not \"%s\"\n", STRENGTH_MIN_ELO,
@@ -423,6 +431,7 @@ void uci_reset() {
     move_overhead = DEFAULT_MOVE_OVERHEAD;
     ponder_option = false;
     multipv_option = 1;
+    show_wdl = false;
     limit_strength = false;
     elo_option = DEFAULT_ELO;
     if (thread_count(pool()) != 1) set_thread_count(pool(), 1);

@@ -49,15 +49,15 @@ TEST_F(Levels, OptionsAreOfferedAndBadValuesRefused) {
     int offered = 0;
     for (const std::string& l : seen)
         offered += l == "option name UCI_LimitStrength type check default false" ||
-                   l == "option name UCI_Elo type spin default 2000 min 1350 max 2800";
+                   l == "option name UCI_Elo type spin default 2000 min 1350 max 2100";
     EXPECT_EQ(offered, 2);
     const struct {
         const char* command;
         const char* reply;
     } bad[] = {
-        {"setoption name UCI_Elo value 1349", "info string UCI_Elo must be a number from 1350 to 2800"},
-        {"setoption name UCI_Elo value 2801", "info string UCI_Elo must be a number from 1350 to 2800"},
-        {"setoption name UCI_Elo value strong", "info string UCI_Elo must be a number from 1350 to 2800"},
+        {"setoption name UCI_Elo value 1349", "info string UCI_Elo must be a number from 1350 to 2100"},
+        {"setoption name UCI_Elo value 2101", "info string UCI_Elo must be a number from 1350 to 2100"},
+        {"setoption name UCI_Elo value strong", "info string UCI_Elo must be a number from 1350 to 2100"},
         {"setoption name UCI_LimitStrength value yes", "info string UCI_LimitStrength must be true or false"},
     };
     for (const auto& c : bad) {

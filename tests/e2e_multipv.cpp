@@ -1,8 +1,10 @@
 // Several principal variations over the pipes: the MultiPV option, its lines
 // in order with legal variations, a count larger than the legal moves,
-// searchmoves with it, and the closing lines after "stop".
+// searchmoves with it, and the closing lines after "stop". Also the
+// win/draw/loss figures that UCI_ShowWDL adds to each line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -21,19 +23,22 @@ struct ScoreLine {
     int depth = 0;
     int multipv = 0;  // 0: no multipv field
     int score = 0;    // centipawns, or +-(100000 - n) for mate in n
+    int wdl[3] = {-1, -1, -1};  // per mille; -1: no wdl field
     std::vector<std::string> pv;
 };
 
 bool parse_score_line(const std::string& line, ScoreLine& out) {
     static const std::regex form(
-        "info depth (\\d+) seldepth \\d+( multipv (\\d+))? score (cp|mate) (-?\\d+) nodes \\d+ time \\d+ nps \\d+ pv (.*)");
+        "info depth (\\d+) seldepth \\d+( multipv (\\d+))? score (cp|mate) (-?\\d+)( wdl (\\d+) (\\d+) (\\d+))? nodes \\d+ "
+        "time \\d+ nps \\d+ pv (.*)");
     std::smatch m;
     if (!std::regex_match(line, m, form)) return false;
     out.depth = std::stoi(m[1].str());
     out.multipv = m[3].matched ? std::stoi(m[3].str()) : 0;
     int value = std::stoi(m[5].str());
     out.score = m[4].str() == "cp" ? value : value > 0 ? 100000 - value : -100000 - value;
-    std::istringstream moves(m[6].str());
+    for (int i = 0; i < 3; i++) out.wdl[i] = m[6].matched ? std::stoi(m[7 + i].str()) : -1;
+    std::istringstream moves(m[10].str());
     out.pv.clear();
     for (std::string move; moves >> move;) out.pv.push_back(move);
     return true;
@@ -197,4 +202,41 @@ TEST_F(MultiPv, StopKeepsTheVariation) {
         EXPECT_EQ(one.pv.size() > 1 ? one.pv[1] : "", ponder);
         expect_legal_line(e, MIDDLE_GAME, one.pv);
     }
+}
+
+// Each line carries its own win/draw/loss figures when asked: they add up to
+// 1000, and the win share grows with the score, from a lost position through
+// a level one to a won one. Off again, the field goes.
+TEST_F(MultiPv, WinDrawLossFollowTheScore) {
+    const char* const positions[] = {
+        "position fen rnbqkb1r/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR b KQkq - 0 1",  // Black a knight down
+        "position startpos",
+        "position fen rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKB1R b KQkq - 0 1",  // White a knight down
+        "position fen rnb1kbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1",  // Black a queen down
+    };
+    EXPECT_EQ(engine_reply_to(e, "setoption name UCI_ShowWDL value true"), std::vector<std::string>{});
+    for (int count : {1, 3}) {
+        SCOPED_TRACE(count);
+        EXPECT_EQ(engine_reply_to(e, "setoption name MultiPV value " + std::to_string(count)),
+                  std::vector<std::string>{});
+        std::vector<std::pair<int, int>> score_and_win;
+        for (const char* position : positions) {
+            std::vector<ScoreLine> lines = score_lines(search(position, "go depth 6"));
+            ASSERT_FALSE(lines.empty()) << position;
+            for (const ScoreLine& s : lines) {
+                ASSERT_GE(s.wdl[0], 0) << position;
+                EXPECT_EQ(s.wdl[0] + s.wdl[1] + s.wdl[2], 1000) << position;
+            }
+            const ScoreLine& best = lines[lines.size() - size_t(count)];
+            score_and_win.push_back({best.score, best.wdl[0]});
+        }
+        std::sort(score_and_win.begin(), score_and_win.end());
+        for (size_t i = 1; i < score_and_win.size(); i++) {
+            EXPECT_LT(score_and_win[i - 1].first, score_and_win[i].first);
+            EXPECT_LT(score_and_win[i - 1].second, score_and_win[i].second);
+        }
+        EXPECT_GT(score_and_win.back().second, 900);  // a queen up
+    }
+    EXPECT_EQ(engine_reply_to(e, "setoption name UCI_ShowWDL value false"), std::vector<std::string>{});
+    for (const ScoreLine& s : score_lines(search("position startpos", "go depth 5"))) EXPECT_EQ(s.wdl[0], -1);
 }

@@ -24,8 +24,9 @@ const std::vector<std::string> UCI_IDENTITY = {
     "option name MultiPV type spin default 1 min 1 max 256",
     "option name Ponder type check default false",
     "option name Clear Hash type button",
+    "option name UCI_ShowWDL type check default false",
     "option name UCI_LimitStrength type check default false",
-    "option name UCI_Elo type spin default 2000 min 1350 max 2800",
+    "option name UCI_Elo type spin default 2000 min 1350 max 2100",
     "uciok",
 };
 const std::string START_FEN_LINE = "fen: rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1 ";

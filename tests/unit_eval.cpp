@@ -588,3 +588,23 @@ TEST(Endgames, ProgressScoresHigher) {
     };
     for (const Case& c : cases) EXPECT_GT(evaluate_fen(c.better), evaluate_fen(c.worse)) << c.better << " | " << c.worse;
 }
+
+// Win, draw and loss per mille add up to 1000 at every score and phase; the
+// win share grows with the score, and a score and its negation swap win and
+// loss.
+TEST(Eval, WinDrawLossAddUpAndFollowTheScore) {
+    for (int phase : {0, 12, PHASE_MAX}) {
+        int last_win = -1;
+        for (int score : {-3000, -600, -200, -50, 0, 50, 200, 600, 3000}) {
+            Wdl wdl = eval_wdl(score, phase), mirrored = eval_wdl(-score, phase);
+            EXPECT_EQ(wdl.win + wdl.draw + wdl.loss, 1000) << score;
+            EXPECT_GE(wdl.draw, 0) << score;
+            EXPECT_EQ(wdl.win, mirrored.loss) << score;
+            EXPECT_EQ(wdl.draw, mirrored.draw) << score;
+            EXPECT_GE(wdl.win, last_win) << score;
+            last_win = wdl.win;
+        }
+        EXPECT_GT(eval_wdl(600, phase).win, eval_wdl(50, phase).win);
+        EXPECT_EQ(eval_wdl(3000, phase).win, 1000);
+    }
+}

@@ -133,3 +133,52 @@ TEST(Tuner, HoldsValuesWithoutEnoughEvidence) {
     EXPECT_EQ(tuned[2 * pair + 1], truth[2 * pair + 1] + 40);
     EXPECT_NEAR(tuned[2 * knight + 1], truth[2 * knight + 1], 8.0);
 }
+
+// Results drawn in exact proportion from a known model (forty games a
+// position, split by its chances) bring the fit back to that model.
+TEST(Tuner, FitsTheWinDrawLossModel) {
+    const WdlModel truth = {{150, 60}, {80, 160}};
+    const TuneParams params = tune_params_from_weights();
+    TuneSet positions = labelled_set(params, TRUE_K);
+    TuneSet set;
+    for (size_t p = 0; p < positions.size(); p++) {
+        double chances[3];
+        eval_wdl_chances(tune_evaluate(positions, p, params), positions.mg_share[p] * PHASE_MAX, truth, chances);
+        const double outcomes[3] = {1.0, 0.5, 0.0};
+        for (int o = 0; o < 3; o++)
+            for (long n = std::lround(40 * chances[o]); n > 0; n--) {
+                set.first.push_back(uint32_t(set.weight.size()));
+                for (uint32_t t = positions.first[p]; t < positions.first[p + 1]; t++) {
+                    set.weight.push_back(positions.weight[t]);
+                    set.count.push_back(positions.count[t]);
+                }
+                set.mg_share.push_back(positions.mg_share[p]);
+                set.fixed.push_back(positions.fixed[p]);
+                set.scale.push_back(positions.scale[p]);
+                set.offset.push_back(positions.offset[p]);
+                set.result.push_back(float(outcomes[o]));
+            }
+    }
+    set.first.push_back(uint32_t(set.weight.size()));
+    WdlModel fitted = tune_fit_wdl(set, params);
+    for (int i = 0; i < 2; i++) {
+        EXPECT_NEAR(fitted.centre[i], truth.centre[i], 10) << i;
+        EXPECT_NEAR(fitted.width[i], truth.width[i], 10) << i;
+    }
+    EXPECT_LE(tune_wdl_loss(set, params, fitted), tune_wdl_loss(set, params, truth) + 1e-4);
+}
+
+// The engine's model describes its own games: on the committed sample of
+// self-play positions it is about as good as a model fitted to the sample
+// itself, and far better than chances that hardly depend on the score.
+TEST(Tuner, EnginesWinDrawLossModelFitsTheSample) {
+    setup_position(START_FEN);
+    TuneSet sample;
+    ASSERT_GT(tune_load(BRIK_TEST_DATA "/datagen_sample.txt", sample, 0), 100);
+    const TuneParams params = tune_params_from_weights();
+    const double engine = tune_wdl_loss(sample, params, WDL_MODEL);
+    const double own_fit = tune_wdl_loss(sample, params, tune_fit_wdl(sample, params));
+    const WdlModel flat = {{WDL_MODEL.centre[0], WDL_MODEL.centre[1]}, {2000, 2000}};
+    EXPECT_LT(engine, own_fit + 0.05);
+    EXPECT_LT(engine, tune_wdl_loss(sample, params, flat) - 0.2);
+}

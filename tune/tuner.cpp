@@ -1,11 +1,14 @@
 // brik-tuner: fits the evaluation weights to game results (Texel's method).
 //
 //   brik-tuner --data FILE [--limit N] [--epochs N] [--rate R] [--min-evidence E] [--out FILE]
+//   brik-tuner --data FILE --fit-wdl [--limit N] [--out FILE]
 //
 // Reads "FEN | result" lines, keeps the last tenth apart, fits K on the rest
 // with today's weights, runs Adam on the training error and prints the errors
 // before and after on both parts. The new weights go to --out (default
-// standard output) in the form src/eval.cpp declares them.
+// standard output) in the form src/eval.cpp declares them. With --fit-wdl it
+// fits the win/draw/loss model (UCI_ShowWDL) to today's evaluation instead,
+// on the training part, and prints its declaration.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,10 +23,23 @@ constexpr double DEFAULT_RATE = 1.0;
 constexpr int REPORT_EVERY = 25;
 constexpr double DEFAULT_MIN_EVIDENCE = 500;
 
+// The result to --out, or standard output; the exit status.
+static int write_source(const std::string& source, const char* out_path) {
+    FILE* out = out_path ? fopen(out_path, "w") : stdout;
+    if (!out) {
+        fprintf(stderr, "brik-tuner: cannot write %s\n", out_path);
+        return 1;
+    }
+    fputs(source.c_str(), out);
+    if (out != stdout) fclose(out);
+    return 0;
+}
+
 int main(int argc, char** argv) {
     const char* data = nullptr;
     const char* out_path = nullptr;
     long limit = 0;
+    bool fit_wdl = false;
     AdamOptions options = {DEFAULT_EPOCHS, DEFAULT_RATE, REPORT_EVERY, nullptr, DEFAULT_MIN_EVIDENCE};
     for (int i = 1; i < argc; i++) {
         bool has_value = i + 1 < argc;
@@ -33,9 +49,11 @@ int main(int argc, char** argv) {
         else if (!strcmp(argv[i], "--epochs") && has_value) options.epochs = atoi(argv[++i]);
         else if (!strcmp(argv[i], "--rate") && has_value) options.rate = atof(argv[++i]);
         else if (!strcmp(argv[i], "--min-evidence") && has_value) options.min_evidence = atof(argv[++i]);
+        else if (!strcmp(argv[i], "--fit-wdl")) fit_wdl = true;
         else {
             fprintf(stderr, "usage: brik-tuner --data FILE [--limit N] [--epochs N] [--rate R]\n"
-                            "                  [--min-evidence E] [--out FILE]\n");
+                            "                  [--min-evidence E] [--out FILE]\n"
+                            "       brik-tuner --data FILE --fit-wdl [--limit N] [--out FILE]\n");
             return 2;
         }
     }
@@ -59,6 +77,14 @@ int main(int argc, char** argv) {
     fprintf(stderr, "positions: %zu training, %zu held out\n", train.size(), held_out.size());
 
     TuneParams params = tune_params_from_weights();
+    if (fit_wdl) {
+        fprintf(stderr, "log loss of today's model: training %.5f, held out %.5f\n",
+                tune_wdl_loss(train, params, WDL_MODEL), tune_wdl_loss(held_out, params, WDL_MODEL));
+        WdlModel model = tune_fit_wdl(train, params);
+        fprintf(stderr, "log loss of the fitted model: training %.5f, held out %.5f\n",
+                tune_wdl_loss(train, params, model), tune_wdl_loss(held_out, params, model));
+        return write_source(tune_wdl_source(model), out_path);
+    }
     double k = tune_fit_k(train, params);
     int held = 0;
     for (double e : tune_evidence(train)) held += e < options.min_evidence;
@@ -71,13 +97,5 @@ int main(int argc, char** argv) {
     fprintf(stderr, "error after:  training %.7f, held out %.7f\n", tune_error(train, params, k),
             tune_error(held_out, params, k));
 
-    std::string source = tune_weights_source(params);
-    FILE* out = out_path ? fopen(out_path, "w") : stdout;
-    if (!out) {
-        fprintf(stderr, "brik-tuner: cannot write %s\n", out_path);
-        return 1;
-    }
-    fputs(source.c_str(), out);
-    if (out != stdout) fclose(out);
-    return 0;
+    return write_source(tune_weights_source(params), out_path);
 }

@@ -1,5 +1,6 @@
 #include "tuning.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +16,16 @@ constexpr double ADAM_BETA1 = 0.9;
 constexpr double ADAM_BETA2 = 0.999;
 constexpr double ADAM_EPSILON = 1e-8;
 constexpr double HELD_OUT_SHARE = 0.1;
+
+// The win/draw/loss fit: start, bounds, rounds, and the gain that ends it.
+constexpr double WDL_START_CENTRE = 100;
+constexpr double WDL_START_WIDTH = 100;
+constexpr double WDL_MIN_WIDTH = 10;
+constexpr double WDL_MAX_PARAMETER = 1000;
+constexpr int WDL_FIT_ROUNDS = 30;
+constexpr int WDL_SEARCH_STEPS = 30;  // a parameter to within 1000 * 0.618^30, about 0.001
+constexpr double WDL_FIT_TOLERANCE = 1e-7;
+constexpr double WDL_MIN_CHANCE = 1e-6;  // no outcome is taken as impossible
 
 static const double LN10 = std::log(10.0);
 
@@ -132,6 +143,24 @@ double tune_error(const TuneSet& set, const TuneParams& params, double k) {
     return sum / double(set.size());
 }
 
+// The x in [lo, hi] where a unimodal f is least (golden-section search).
+template <typename F>
+static double golden_minimum(F f, double lo, double hi, int steps) {
+    double a = lo, b = hi;
+    double c = b - GOLDEN * (b - a), d = a + GOLDEN * (b - a);
+    double fc = f(c), fd = f(d);
+    for (int i = 0; i < steps; i++) {
+        if (fc < fd) {
+            b = d, d = c, fd = fc;
+            c = b - GOLDEN * (b - a), fc = f(c);
+        } else {
+            a = c, c = d, fc = fd;
+            d = a + GOLDEN * (b - a), fd = f(d);
+        }
+    }
+    return (a + b) / 2;
+}
+
 double tune_fit_k(const TuneSet& set, const TuneParams& params, double lo, double hi) {
     std::vector<double> evals(set.size());
     for (size_t p = 0; p < set.size(); p++) evals[p] = tune_evaluate(set, p, params);
@@ -143,19 +172,68 @@ double tune_fit_k(const TuneSet& set, const TuneParams& params, double lo, doubl
         }
         return sum;
     };
-    double a = lo, b = hi;
-    double c = b - GOLDEN * (b - a), d = a + GOLDEN * (b - a);
-    double fc = error(c), fd = error(d);
-    for (int i = 0; i < K_SEARCH_STEPS; i++) {
-        if (fc < fd) {
-            b = d, d = c, fd = fc;
-            c = b - GOLDEN * (b - a), fc = error(c);
-        } else {
-            a = c, c = d, fc = fd;
-            d = a + GOLDEN * (b - a), fd = error(d);
-        }
+    return golden_minimum(error, lo, hi, K_SEARCH_STEPS);
+}
+
+// ---- Win/draw/loss model ------------------------------------------------------------
+
+// Mean negative log-likelihood of the results, given each position's
+// evaluation and phase (White's view: the model is symmetric).
+static double wdl_loss(const std::vector<double>& evals, const TuneSet& set, const WdlModel& model) {
+    if (!set.size()) return 0;
+    double sum = 0;
+    for (size_t p = 0; p < set.size(); p++) {
+        double chances[3];
+        eval_wdl_chances(evals[p], set.mg_share[p] * PHASE_MAX, model, chances);
+        int outcome = set.result[p] > 0.75 ? 0 : set.result[p] < 0.25 ? 2 : 1;
+        sum -= std::log(std::max(chances[outcome], WDL_MIN_CHANCE));
     }
-    return (a + b) / 2;
+    return sum / double(set.size());
+}
+
+static std::vector<double> evaluations(const TuneSet& set, const TuneParams& params) {
+    std::vector<double> evals(set.size());
+    for (size_t p = 0; p < set.size(); p++) evals[p] = tune_evaluate(set, p, params);
+    return evals;
+}
+
+double tune_wdl_loss(const TuneSet& set, const TuneParams& params, const WdlModel& model) {
+    return wdl_loss(evaluations(set, params), set, model);
+}
+
+WdlModel tune_fit_wdl(const TuneSet& set, const TuneParams& params) {
+    const std::vector<double> evals = evaluations(set, params);
+    WdlModel model = {{WDL_START_CENTRE, WDL_START_CENTRE}, {WDL_START_WIDTH, WDL_START_WIDTH}};
+    double* values[4] = {&model.centre[0], &model.centre[1], &model.width[0], &model.width[1]};
+    const double lo[4] = {0, 0, WDL_MIN_WIDTH, WDL_MIN_WIDTH};
+    double best = wdl_loss(evals, set, model);
+    // One parameter at a time, until a round gains nothing worth having.
+    for (int round = 0; round < WDL_FIT_ROUNDS; round++) {
+        for (int i = 0; i < 4; i++) {
+            double& x = *values[i];
+            x = golden_minimum(
+                [&](double v) {
+                    double kept = x;
+                    x = v;
+                    double loss = wdl_loss(evals, set, model);
+                    x = kept;
+                    return loss;
+                },
+                lo[i], WDL_MAX_PARAMETER, WDL_SEARCH_STEPS);
+        }
+        double loss = wdl_loss(evals, set, model);
+        bool settled = best - loss < WDL_FIT_TOLERANCE;
+        best = loss;
+        if (settled) break;
+    }
+    return model;
+}
+
+std::string tune_wdl_source(const WdlModel& model) {
+    char text[160];
+    snprintf(text, sizeof text, "const WdlModel WDL_MODEL = {{%.1f, %.1f}, {%.1f, %.1f}};\n", model.centre[0],
+             model.centre[1], model.width[0], model.width[1]);
+    return text;
 }
 
 std::vector<double> tune_evidence(const TuneSet& set) {

@@ -45,6 +45,13 @@ double tune_error(const TuneSet& set, const TuneParams& params, double k);
 // The K in [lo, hi] that minimises the error (golden-section search).
 double tune_fit_k(const TuneSet& set, const TuneParams& params, double lo = 0.1, double hi = 4.0);
 
+// Mean negative log-likelihood of the results under a win/draw/loss model of
+// the evaluation (eval_wdl's), and the model that makes it least, fitted one
+// parameter at a time; the model as src/eval.cpp declares it.
+double tune_wdl_loss(const TuneSet& set, const TuneParams& params, const WdlModel& model);
+WdlModel tune_fit_wdl(const TuneSet& set, const TuneParams& params);
+std::string tune_wdl_source(const WdlModel& model);
+
 struct AdamOptions {
     int epochs;
     double rate;
