@@ -1,6 +1,5 @@
 #include "attacks.h"
 
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -122,38 +121,71 @@ U64 random64_sparse() { return random64() & random64() & random64(); }
 // with 512 slots.
 
 constexpr size_t MAGICS_FILE_LENGTH = size_t(64 * 4098 + 64 * 514) * 16;
+constexpr size_t MAGICS_READ_CHUNK = 16 * 4096;  // bytes read at a time: whole values
 
-// Reads the whole file and parses it as hex words of eight digits. Anything
-// else (a short or cut file, a blank, a line end, a stray character) counts as
-// failed, so a damaged file is searched and written afresh rather than read
-// into wrong tables.
+// Eight hex digits (either case) as a number, eight bytes at a time: the
+// first character is the most significant digit. False when any byte is no
+// hex digit.
+static inline bool hex8(const char* text, uint32_t& value) {
+    constexpr U64 ONES = 0x0101010101010101ULL, HIGH = 0x8080808080808080ULL, LOW7 = 0x7F7F7F7F7F7F7F7FULL;
+    U64 w;
+    memcpy(&w, text, 8);  // byte i is character i
+    // Per byte, the high bit set when low < x < high (bytes below 0x80 only).
+    auto between = [&](U64 x, unsigned low, unsigned high) {
+        return (ONES * (127 + high) - (x & LOW7)) & ~x & ((x & LOW7) + ONES * (127 - low)) & HIGH;
+    };
+    const U64 folded = w | 0x2020202020202020ULL;  // 'A'-'F' to 'a'-'f'; digits keep their bit
+    const U64 digits = between(w, '0' - 1, '9' + 1), letters = between(folded, 'a' - 1, 'f' + 1);
+    if ((digits | letters) != HIGH) return false;
+    // Digit values: low nibble, plus 9 for letters.
+    U64 nibbles = (w & 0x0F0F0F0F0F0F0F0FULL) + (letters >> 7) * 9;
+    // Pack: byte i holds the digit of weight 16^(7 - i).
+    nibbles = ((nibbles << 4) | (nibbles >> 8)) & 0x00FF00FF00FF00FFULL;  // pairs: hi lo
+    nibbles = ((nibbles << 8) | (nibbles >> 16)) & 0x0000FFFF0000FFFFULL;
+    nibbles = ((nibbles << 16) | (nibbles >> 32)) & 0x00000000FFFFFFFFULL;
+    value = uint32_t(nibbles);
+    return true;
+}
+
+bool parse_hex16(const char* text, U64& value) {
+    uint32_t high = 0, low = 0;
+    if (!hex8(text, high) || !hex8(text + 8, low)) return false;
+    value = U64(high) << 32 | low;
+    return true;
+}
+
+// Parses the text as 16-digit hex values, from memory or from a file read a
+// chunk at a time (a chunk holds whole values). Anything else (a short or cut
+// file, a blank, a line end, a stray character) counts as failed, so a
+// damaged file is searched and written afresh rather than read into wrong
+// tables.
 struct HexReader {
     const char* text;
     size_t size;
+    FILE* file;    // when given, refills `chunk` (MAGICS_READ_CHUNK bytes)
+    char* chunk;
     size_t pos = 0;
     bool failed = false;
 
-    uint32_t read_word() {
-        if (failed || size - pos < 8) {
-            failed = true;
-            return 0;
-        }
-        uint32_t value = 0;
-        for (int i = 0; i < 8; i++, pos++) {
-            char c = text[pos];
-            if (!isxdigit((unsigned char)c)) {
-                failed = true;
-                return 0;
-            }
-            value = value << 4 | uint32_t(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
-        }
-        return value;
+    bool refill() {
+        if (!file) return false;
+        size = fread(chunk, 1, MAGICS_READ_CHUNK, file);
+        text = chunk;
+        pos = 0;
+        return size > 0;
     }
     U64 read_hex64() {
-        U64 high = read_word();
-        U64 low = read_word();
-        return failed ? ~0ULL : high << 32 | low;
+        if (failed || (size - pos < 16 && !(pos == size && refill())) || size - pos < 16) {
+            failed = true;
+            return ~0ULL;
+        }
+        U64 value = 0;
+        if (!parse_hex16(text + pos, value)) failed = true;
+        pos += 16;
+        return failed ? ~0ULL : value;
     }
+    // Every byte was taken: nothing follows the last value.
+    bool at_end() { return !failed && pos == size && !refill(); }
 };
 
 // Every occupancy subset of each relevant mask looks up what the ray walk gives,
@@ -178,9 +210,7 @@ static bool tables_agree_with_walk() {
     return true;
 }
 
-bool parse_magics(const char* text, size_t size) {
-    if (size != MAGICS_FILE_LENGTH) return false;
-    HexReader reader{text, size};
+static bool parse_tables(HexReader& reader) {
     for (int s = 0; s < 64; s++) {
         for (U64& slot : rook_table[s]) slot = reader.read_hex64();
         rook_magic[s].mask = reader.read_hex64();
@@ -191,14 +221,19 @@ bool parse_magics(const char* text, size_t size) {
         bishop_magic[s].mask = reader.read_hex64();
         bishop_magic[s].magic = reader.read_hex64();
     }
-    return !reader.failed && tables_agree_with_walk();
+    return reader.at_end() && tables_agree_with_walk();
+}
+
+bool parse_magics(const char* text, size_t size) {
+    if (size != MAGICS_FILE_LENGTH) return false;
+    HexReader reader{text, size, nullptr, nullptr};
+    return parse_tables(reader);
 }
 
 bool read_magics(FILE* in) {
-    // One byte more than a whole file: a longer file is no whole file either.
-    std::string text(MAGICS_FILE_LENGTH + 1, '\0');
-    text.resize(fread(&text[0], 1, text.size(), in));
-    return parse_magics(text.data(), text.size());
+    std::vector<char> chunk(MAGICS_READ_CHUNK);
+    HexReader reader{chunk.data(), 0, in, chunk.data()};
+    return parse_tables(reader);
 }
 
 static void write_hex64(std::string& out, U64 value) {

@@ -96,6 +96,9 @@ void load_or_find_magics(FILE* magics_in);
 bool read_magics(FILE* in);
 // The same for the file's bytes in memory.
 bool parse_magics(const char* text, size_t size);
+// Sixteen hex digits (either case), the first the most significant; false
+// when any of them is no hex digit.
+bool parse_hex16(const char* text, U64& value);
 // The search for one square, or all of them in file order with the C arrays
 // printed; the file text is appended to `out` when given.
 bool find_rook_magic(int sq, std::string* out);

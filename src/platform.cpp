@@ -14,6 +14,7 @@
 #else
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -285,6 +286,35 @@ void log_print(const char* format, ...) {
     fwrite(buffer, 1, len, stdout);
     fflush(stdout);
 }
+
+// ---- Large tables ----------------------------------------------------------------
+
+#ifdef _WIN32
+
+void* allocate_zeroed(size_t bytes) { return VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE); }
+
+void free_zeroed(void* memory, size_t) { VirtualFree(memory, 0, MEM_RELEASE); }
+
+void clear_zeroed(void* memory, size_t bytes) { memset(memory, 0, bytes); }
+
+#else
+
+void* allocate_zeroed(size_t bytes) {
+    void* memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return memory == MAP_FAILED ? nullptr : memory;
+}
+
+void free_zeroed(void* memory, size_t bytes) { munmap(memory, bytes); }
+
+void clear_zeroed(void* memory, size_t bytes) {
+#ifdef __linux__
+    // Private anonymous pages given back read as zeros when next touched.
+    if (madvise(memory, bytes, MADV_DONTNEED) == 0) return;
+#endif
+    memset(memory, 0, bytes);
+}
+
+#endif
 
 // ---- Files ---------------------------------------------------------------------
 

@@ -3,6 +3,7 @@
 // millisecond monotonic clock and the output.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -36,6 +37,14 @@ int64_t now_ms();
 void log_print(const char* format, ...) __attribute__((format(BRIK_PRINTF_FORMAT, 1, 2)));
 // While muted, log_print prints nothing (the benchmark's searches).
 void log_mute(bool muted);
+
+// Memory for large tables, page-aligned and zero-filled by the system: pages
+// nobody has touched cost nothing, so a fresh table is free at start. False
+// (null) when the system refuses.
+void* allocate_zeroed(size_t bytes);
+void free_zeroed(void* memory, size_t bytes);
+// Zeros such memory again, handing the pages back where the system allows it.
+void clear_zeroed(void* memory, size_t bytes);
 
 // Replaces the file at `path` by `data` so that a reader sees the old file or
 // the whole new one, never a part: the bytes go to a temporary file of a name

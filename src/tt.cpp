@@ -1,7 +1,8 @@
 #include "tt.h"
 
 #include <cstring>
-#include <new>
+
+#include "platform.h"
 
 // Replacement: a store into a bucket takes, in this order, the entry of the
 // same position, else an empty slot, else the entry that is worth least:
@@ -22,21 +23,21 @@ size_t hash_bucket_count(int megabytes) {
     return count ? count : 1;
 }
 
+// Page-aligned, zero-filled memory from the system: a table nobody has
+// written to yet costs nothing to allocate or to clear.
 bool hash_allocate(int megabytes) {
     size_t count = hash_bucket_count(megabytes);
-    // Aligned new rather than aligned_alloc, which not every C library has.
-    constexpr std::align_val_t alignment{alignof(TTBucket)};
-    void* memory = ::operator new(count * sizeof(TTBucket), alignment, std::nothrow);
+    void* memory = allocate_zeroed(count * sizeof(TTBucket));
     if (!memory) return false;
-    if (hash_table.buckets) ::operator delete(hash_table.buckets, alignment);
+    if (hash_table.buckets) free_zeroed(hash_table.buckets, hash_table.bucket_count * sizeof(TTBucket));
     hash_table.buckets = static_cast<TTBucket*>(memory);
     hash_table.bucket_count = count;
-    hash_clear();
+    hash_table.generation = 0;
     return true;
 }
 
 void hash_clear() {
-    memset(static_cast<void*>(hash_table.buckets), 0, hash_table.bucket_count * sizeof(TTBucket));
+    clear_zeroed(hash_table.buckets, hash_table.bucket_count * sizeof(TTBucket));
     hash_table.generation = 0;
 }
 

@@ -437,3 +437,30 @@ TEST(Exchange, SeeCases) {
         EXPECT_TRUE(board_is_consistent(pos, root)) << c.fen;
     }
 }
+
+// The magics file's hex reader, eight digits a word at a time, against the
+// C library: every byte value at every position of a value, in both cases.
+TEST(MagicsFile, HexDigitsAreReadAsTheCLibraryReadsThem) {
+    std::mt19937_64 random(7);
+    for (int round = 0; round < 64; round++) {
+        char text[17];
+        U64 expected = random();
+        snprintf(text, sizeof text, round % 2 ? "%016llX" : "%016llx", (unsigned long long)expected);
+        U64 value = 0;
+        ASSERT_TRUE(parse_hex16(text, value)) << text;
+        EXPECT_EQ(value, expected) << text;
+        for (int at = 0; at < 16; at++) {
+            const char kept = text[at];
+            for (int c = 0; c < 256; c++) {
+                text[at] = char(c);
+                const bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+                value = 0;
+                ASSERT_EQ(parse_hex16(text, value), hex) << "byte " << c << " at " << at;
+                if (hex) {
+                    ASSERT_EQ(value, strtoull(std::string(text, 16).c_str(), nullptr, 16)) << text;
+                }
+            }
+            text[at] = kept;
+        }
+    }
+}
