@@ -6,8 +6,12 @@ constexpr int MAX_MOVES_TO_GO = 50;
 constexpr int INCREMENT_SHARE = 3;        // out of 4: how much of the increment a move may spend
 constexpr int HARD_FACTOR = 4;            // the hard limit as a multiple of the soft one
 // Caps, as per mille of (clock - overhead): a single move never takes more.
+// Just before a control the clock is refilled, so the last move (and the
+// one before, each half) may take most of what is left.
 constexpr int SOFT_CAP_PERMILLE = 400;
 constexpr int HARD_CAP_PERMILLE = 700;
+constexpr int LAST_MOVE_SOFT_CAP_PERMILLE = 850;
+constexpr int LAST_MOVE_HARD_CAP_PERMILLE = 950;
 // Clocks and increments beyond this (about 35 years) plan as if they were this,
 // so that no sum or product below can overflow whatever "go" says.
 constexpr int64_t MAX_CLOCK_MS = int64_t(1) << 40;
@@ -31,12 +35,20 @@ TimeBudget time_budget(int64_t time_left, int64_t increment, int moves_to_go, in
     int64_t avail = time_left - overhead;
     if (avail < MIN_BUDGET_MS) return TimeBudget{MIN_BUDGET_MS, MIN_BUDGET_MS};
     if (increment < 0) increment = 0;
-    int mtg = moves_to_go > 0 && moves_to_go < MAX_MOVES_TO_GO ? moves_to_go : DEFAULT_MOVES_TO_GO;
-    // The last move before a control may use much of the clock, but not all.
+    // More moves to go never give a move more time: far-off controls plan
+    // for MAX_MOVES_TO_GO.
+    int mtg = moves_to_go <= 0 ? DEFAULT_MOVES_TO_GO : moves_to_go < MAX_MOVES_TO_GO ? moves_to_go : MAX_MOVES_TO_GO;
     int64_t soft = avail / mtg + increment * INCREMENT_SHARE / 4;
     int64_t hard = soft * HARD_FACTOR;
-    int64_t soft_cap = avail / 1000 * SOFT_CAP_PERMILLE + avail % 1000 * SOFT_CAP_PERMILLE / 1000;
-    int64_t hard_cap = avail / 1000 * HARD_CAP_PERMILLE + avail % 1000 * HARD_CAP_PERMILLE / 1000;
+    // The last move before a control may use much of the clock, but not all.
+    int soft_permille = moves_to_go > 0 && LAST_MOVE_SOFT_CAP_PERMILLE / mtg > SOFT_CAP_PERMILLE
+                            ? LAST_MOVE_SOFT_CAP_PERMILLE / mtg
+                            : SOFT_CAP_PERMILLE;
+    int hard_permille = moves_to_go > 0 && LAST_MOVE_HARD_CAP_PERMILLE / mtg > HARD_CAP_PERMILLE
+                            ? LAST_MOVE_HARD_CAP_PERMILLE / mtg
+                            : HARD_CAP_PERMILLE;
+    int64_t soft_cap = avail / 1000 * soft_permille + avail % 1000 * soft_permille / 1000;
+    int64_t hard_cap = avail / 1000 * hard_permille + avail % 1000 * hard_permille / 1000;
     if (soft > soft_cap) soft = soft_cap;
     if (hard > hard_cap) hard = hard_cap;
     return TimeBudget{at_least_min(soft), at_least_min(hard)};
