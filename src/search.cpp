@@ -19,17 +19,20 @@
 constexpr int DEFAULT_CLOCK_MS = 100000;    // a "go" without any limit plays as on this clock
 constexpr U64 CHECK_EVERY_NODES = 1024;     // clock, node limit and input looked at this often
 constexpr U64 NODE_REPORT_INTERVAL = 0x80000;
-constexpr int MATE_PROOF_MARGIN = 8;
+constexpr int MATE_PROOF_MARGIN = 8;        // plies past a mate's length before the clock search trusts it
 // Playing at a level (UCI_LimitStrength): a node budget that doubles every
 // STRENGTH_ELO_PER_DOUBLING from STRENGTH_BASE_NODES at STRENGTH_BASE_ELO, and
 // a random pick among the best STRENGTH_CANDIDATES lines, each raised by a
 // random amount up to the level's spread (STRENGTH_MAX_SPREAD at the lowest
-// level, shrinking in proportion to none at the highest).
+// level, shrinking in proportion to none at the highest). Once the spread is
+// below STRENGTH_MIN_SPREAD the pick is left out: the extra lines would cost
+// more depth than the pick weakens.
 constexpr double STRENGTH_BASE_ELO = 1500;
-constexpr double STRENGTH_BASE_NODES = 4000;
-constexpr double STRENGTH_ELO_PER_DOUBLING = 80;
+constexpr double STRENGTH_BASE_NODES = 2000;
+constexpr double STRENGTH_ELO_PER_DOUBLING = 65;
 constexpr int STRENGTH_CANDIDATES = 4;
-constexpr int STRENGTH_MAX_SPREAD = 100;        // plies past a mate's length before the clock search trusts it
+constexpr int STRENGTH_MAX_SPREAD = 100;
+constexpr int STRENGTH_MIN_SPREAD = 20;
 
 constexpr int ASPIRATION_MIN_DEPTH = 5;
 constexpr int ASPIRATION_WINDOW = 20;
@@ -773,7 +776,8 @@ SearchThread& search_prepare(SearchPool& pool, const SearchLimits& given, const 
         // A level: a node budget, and lines enough to pick from.
         U64 budget = strength_nodes(limits.elo);
         if (!limits.nodes || limits.nodes > budget) limits.nodes = budget;
-        if (limits.multipv < STRENGTH_CANDIDATES) limits.multipv = STRENGTH_CANDIDATES;
+        if (strength_spread(limits.elo) < STRENGTH_MIN_SPREAD) limits.elo = 0;  // the budget alone
+        else if (limits.multipv < STRENGTH_CANDIDATES) limits.multipv = STRENGTH_CANDIDATES;
     }
     pool.limits = limits;
     pool.start_time = now_ms();
