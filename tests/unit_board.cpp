@@ -458,6 +458,7 @@ TEST(MoveText, ParseCases) {
 }
 
 TEST(MoveText, WritesFromToAndPromotion) {
+    setup_position(START_FEN);  // standard chess: castling is written as the king's step
     struct Case {
         Move move;
         const char* text;
@@ -474,7 +475,7 @@ TEST(MoveText, WritesFromToAndPromotion) {
         // Selector bits without the promotion bit write no letter.
         {make_move_word(52, 60, W_PAWN, 3), "e7e8"},
     };
-    for (const Case& c : cases) EXPECT_EQ(move_to_text(c.move), c.text) << std::hex << c.move;
+    for (const Case& c : cases) EXPECT_EQ(move_to_text(pos, c.move), c.text) << std::hex << c.move;
 }
 
 TEST(MoveText, EveryMoveTextRoundTrips) {
@@ -489,14 +490,14 @@ TEST(MoveText, EveryMoveTextRoundTrips) {
                 Move m = parse_move_text(text.c_str());
                 ASSERT_EQ(move_from(m), from) << text;
                 ASSERT_EQ(move_to(m), to) << text;
-                ASSERT_EQ(move_to_text(m), text) << text;
+                ASSERT_EQ(move_to_text(pos, m), text) << text;
             }
 }
 
 // Every call returns a text of its own: a later call leaves an earlier text as it was.
 TEST(MoveText, EachCallGivesItsOwnText) {
-    const std::string first = move_to_text(make_move_word(12, 28, W_PAWN, 0));
-    const std::string second = move_to_text(make_move_word(52, 60, W_PAWN, MOVE_PROMOTION | 3));
+    const std::string first = move_to_text(pos, make_move_word(12, 28, W_PAWN, 0));
+    const std::string second = move_to_text(pos, make_move_word(52, 60, W_PAWN, MOVE_PROMOTION | 3));
     EXPECT_EQ(first, "e2e4");
     EXPECT_EQ(second, "e7e8q");
 }

@@ -35,7 +35,7 @@ std::string describe(const std::vector<Move>& moves) {
     std::string text;
     char buf[32];
     for (Move m : moves) {
-        snprintf(buf, sizeof buf, "%s/%c/%02x ", move_to_text(m).c_str(), PIECE_LETTERS[move_piece(m) % 12],
+        snprintf(buf, sizeof buf, "%s/%c/%02x ", move_to_text(test_pos(), m).c_str(), PIECE_LETTERS[move_piece(m) % 12],
                  m & 0xFF);
         text += buf;
     }
@@ -549,7 +549,7 @@ struct WalkReport {
 void note(WalkReport& report, bool ok, const char* what, Move m) {
     if (ok) return;
     if (report.failures++ == 0)
-        report.first_failure = std::string(what) + " after " + move_to_text(m) + " in " +
+        report.first_failure = std::string(what) + " after " + move_to_text(*report.pos, m) + " in " +
                                position_to_fen(*report.pos, &report.pos->records[0]);
 }
 
@@ -580,8 +580,8 @@ void walk(Position& pos, int depth, PlyRecord* rec, WalkReport& report) {
         note(report, pos.board.side == (mover ^ 1), "side not flipped", m);
         int king = lowest_square(pos.board.pieces[make_piece(KING, mover)]);
         note(report, !square_attacked(pos.board, king, mover ^ 1), "mover's king left attacked", m);
-        note(report, next->castling == (before.cur.castling & castle_mask[from] & castle_mask[to]), "castling rights",
-             m);
+        const int* kept = pos.castling_rules.rights_kept;
+        note(report, next->castling == (before.cur.castling & kept[from] & kept[to]), "castling rights", m);
         note(report, next->ep_square == ((m & MOVE_DOUBLE_STEP) ? (from + to) / 2 : 0), "ep square", m);
         note(report, next->check_count == before.next.check_count && next->checker_square == before.next.checker_square,
              "check info of the next record not put back", m);
@@ -1074,3 +1074,4 @@ TEST(Perft, ShallowTable) {
         EXPECT_TRUE(board_is_consistent(pos, root));
     }
 }
+

@@ -398,7 +398,7 @@ TEST(Think, SearchmovesRestrictTheRoot) {
     SearchLimits limits = default_limits();
     limits.depth = 5;
     for (int i = 0; i < root->move_count; i++)
-        if (std::string(move_to_text(root->moves[i])) == "a2a3") limits.searchmoves[limits.searchmove_count++] = root->moves[i];
+        if (std::string(move_to_text(test_pos(), root->moves[i])) == "a2a3") limits.searchmoves[limits.searchmove_count++] = root->moves[i];
     ASSERT_EQ(limits.searchmove_count, 1);
     std::string out = think_output(START_FEN, limits);
     EXPECT_NE(out.find("bestmove a2a3 "), std::string::npos) << out;
@@ -457,7 +457,7 @@ TEST(Think, ReturnsTheMoveAndScoreItPrints) {
         std::string out = think_output(c.fen, c.limits, &result);
         std::smatch m;
         ASSERT_TRUE(std::regex_search(out, m, std::regex("bestmove (\\S+) "))) << out;
-        EXPECT_EQ(m[1].str(), move_to_text(result.best_move)) << c.fen;
+        EXPECT_EQ(m[1].str(), move_to_text(test_pos(), result.best_move)) << c.fen;
         // The last score printed: "score mate 0" of a root without moves ends its line.
         std::string printed;
         const std::regex score("score ((cp|mate) -?\\d+)");
