@@ -636,6 +636,24 @@ TEST(MakeMove, TreeWalkKeepsEverythingExact) {
     }
 }
 
+// Every move two plies deep from each Chess960 table position: keys, rights
+// and the board stay exact through castling of every shape, and make's own
+// legality test counts what the table counts.
+TEST(MakeMove, Chess960TreeWalkKeepsEverythingExact) {
+    Position& pos = test_pos();
+    for (const PerftCase& c : load_perft960_table()) {
+        SCOPED_TRACE(c.name + ": " + c.fen);
+        ASSERT_GE(c.nodes.size(), 2u);
+        PlyRecord* root = setup_position(c.fen.c_str(), true);
+        ASSERT_TRUE(board_is_consistent(pos, root));
+        WalkReport report;
+        report.pos = &pos;
+        walk(pos, 2, root, report);
+        EXPECT_EQ(report.failures, 0) << report.first_failure;
+        EXPECT_EQ(report.leaves, c.nodes[1]);
+    }
+}
+
 TEST(BoardConsistency, NoticesCorruption) {
     Position& pos = test_pos();
     struct Case {
@@ -700,6 +718,20 @@ TEST(Repetition, PawnMoveSetsTheBoundary) {
         EXPECT_EQ(is_repetition(pos, root), c.expected) << "entry " << c.entry;
         pos.history[c.entry] = saved;
     }
+}
+
+// Castling is a reversible move, and the rights are part of the position.
+TEST(Repetition, Chess960CastlingRightsTakePart) {
+    Position& pos = test_pos();
+    PlyRecord* root = setup_position("1r4kr/pppppppp/8/8/8/8/PPPPPPPP/1R4KR w HBhb - 0 1", true);
+    apply_move_list(pos, "b1a1 b8a8 a1b1 a8b8", root);
+    ASSERT_EQ(pos.info.history_count, 4);
+    EXPECT_EQ(is_repetition(pos, root), 0) << "the long rights are gone";
+    apply_move_list(pos, "b1a1 b8a8 a1b1 a8b8", root);
+    EXPECT_EQ(is_repetition(pos, root), 1);
+    apply_move_list(pos, "g1h1", root);
+    EXPECT_EQ(pos.info.halfmove_clock, 9);
+    EXPECT_EQ(pos.info.irreversible_index, 0);
 }
 
 // ---- The legal list and its sort ---------------------------------------------------------
@@ -1075,3 +1107,14 @@ TEST(Perft, ShallowTable) {
     }
 }
 
+TEST(Perft, ShallowChess960Table) {
+    Position& pos = test_pos();
+    for (const PerftCase& c : load_perft960_table()) {
+        SCOPED_TRACE(c.name + ": " + c.fen);
+        ASSERT_FALSE(c.nodes.empty());
+        PlyRecord* root = setup_position(c.fen.c_str(), true);
+        for (int depth = 1; depth <= 3 && depth <= int(c.nodes.size()); depth++)
+            EXPECT_EQ(perft_count(pos, depth, root), c.nodes[depth - 1]) << "depth " << depth;
+        EXPECT_TRUE(board_is_consistent(pos, root));
+    }
+}
