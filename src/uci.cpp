@@ -133,6 +133,7 @@ static void print_uci_identity() {
     log_print("option name MultiPV type spin default 1 min 1 max %i\n", MAX_MULTIPV);
     log_print("option name Ponder type check default false\n");
     log_print("option name Clear Hash type button\n");
+    log_print("option name UCI_Chess960 type check default false\n");
     log_print("uciok\n");
 }
 
@@ -318,6 +319,11 @@ static void set_option(const std::vector<std::string>& words, size_t at) {
         else log_print("info string Ponder must be true or false, not \"%s\"\n", echo(value).c_str());
     } else if (same_word(name, "Clear Hash")) {
         clear_search_memory(pool());
+    } else if (same_word(name, "UCI_Chess960")) {
+        // The game record carries the mode: FEN reading, FEN and move text follow it.
+        if (same_word(value, "true")) game().chess960 = true;
+        else if (same_word(value, "false")) game().chess960 = false;
+        else log_print("info string UCI_Chess960 must be true or false, not \"%s\"\n", echo(value).c_str());
     } else if (!name.empty()) {
         log_print("info string No such option: %s\n", echo(name).c_str());
     }
@@ -410,6 +416,7 @@ void uci_reset() {
     int hash_mb = bounds.hash_mb && bounds.hash_mb < DEFAULT_HASH_MB ? bounds.hash_mb : DEFAULT_HASH_MB;
     if (hash_table.bucket_count != hash_bucket_count(hash_mb)) hash_allocate(hash_mb);
     clear_search_memory(pool());
+    game().chess960 = false;
     parse_fen(game(), START_FEN, game_root());
     update_check_info(game(), game_root());
 }

@@ -24,6 +24,7 @@ const std::vector<std::string> UCI_IDENTITY = {
     "option name MultiPV type spin default 1 min 1 max 256",
     "option name Ponder type check default false",
     "option name Clear Hash type button",
+    "option name UCI_Chess960 type check default false",
     "uciok",
 };
 const std::string START_FEN_LINE = "fen: rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1 ";
