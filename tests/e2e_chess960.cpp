@@ -116,8 +116,8 @@ TEST_F(Chess960, CastlingIsAnsweredAsKingTakesRook) {
 // and the whole variation are taken back without a complaint.
 TEST_F(Chess960, BestmoveAndVariationReadBack) {
     const char* positions[] = {
-        "position fen nrbkqbrn/pppppppp/8/8/8/8/PPPPPPPP/NRBKQBRN w KQkq - 0 1 moves e2e4 e7e5 f1c4 f8c5 e1e2 e8e7 "
-        "d1g1 d8g8",
+        ("position fen nrbkqbrn/pppppppp/8/8/8/8/PPPPPPPP/NRBKQBRN w KQkq - 0 1 moves e2e4 e7e5 f1c4 f8c5 e1e2 e8e7 "
+         "d1g1 d8g8"),
         "position fen 1r4kr/pppppppp/8/8/8/8/PPPPPPPP/1R4KR w HBhb - 0 1",
         "position fen 1r3k1r/B7/8/8/8/8/6b1/R1K4R w HAhb - 0 1",
     };
