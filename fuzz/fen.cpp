@@ -1,9 +1,9 @@
 // The FEN reader and the move-list applier, as "position fen <FEN> moves
 // <moves>" uses them: the input's first line is the FEN, the rest the move
-// list. Every accepted position (and the one the moves lead to) must be
-// consistent with both keys right, must make and unmake each legal move back
-// to exactly the same board and records, and must read back from its own FEN
-// with the same key.
+// list, read once as standard chess and once as Chess960. Every accepted
+// position (and the one the moves lead to) must be consistent with both keys
+// right, must make and unmake each legal move back to exactly the same board
+// and records, and must read back from its own FEN with the same key.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -36,16 +36,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::string text(reinterpret_cast<const char*>(data), size);
-    size_t nl = text.find('\n');
-    std::string fen = text.substr(0, nl), moves = nl == std::string::npos ? "" : text.substr(nl + 1);
+static void check(const std::string& fen, const std::string& moves, bool chess960) {
     static Position* position = new_position();
     Position& pos = *position;
     PlyRecord* root = root_record(pos);
     clear_move_counters(pos);
-    parse_fen(pos, fen.c_str(), root);
-    if (!position_problem(pos.board).empty()) return 0;  // refused: the engine sets up the start position instead
+    pos.chess960 = chess960;
+    // Refused: the engine sets up the start position instead.
+    if (!parse_fen(pos, fen.c_str(), root).empty() || !position_problem(pos.board).empty()) return;
     update_check_info(pos, root);
     if (!board_is_consistent(pos, root)) fail("inconsistent after the FEN", fen);
     apply_move_list(pos, moves.c_str(), root);
@@ -77,5 +75,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     update_check_info(pos, root);
     if (root->key != key || position_to_fen(pos, root) != reached) fail("FEN does not read back", reached);
     if (!board_is_consistent(pos, root)) fail("inconsistent after reading back", reached);
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::string text(reinterpret_cast<const char*>(data), size);
+    size_t nl = text.find('\n');
+    std::string fen = text.substr(0, nl), moves = nl == std::string::npos ? "" : text.substr(nl + 1);
+    check(fen, moves, false);
+    check(fen, moves, true);
     return 0;
 }

@@ -36,6 +36,8 @@ void init_position(Position& pos) {
     board.side = WHITE;
     board.material[0] = board.material[1] = 0;
     pos.info = SearchInfo{};
+    set_standard_castling(pos.castling_rules);
+    pos.chess960 = false;
     clear_history(pos);
 }
 
@@ -56,6 +58,8 @@ void clear_history(Position& pos) { memset(pos.history, 0, sizeof pos.history); 
 void copy_position(Position& to, const Position& from) {
     to.board = from.board;
     to.info = from.info;
+    to.castling_rules = from.castling_rules;
+    to.chess960 = from.chess960;
     memcpy(to.history, from.history, sizeof(HistoryEntry) * size_t(from.info.history_count + 1));
     PlyRecord* next = to.records[0].next;
     to.records[0] = from.records[0];
@@ -127,6 +131,38 @@ static int piece_at(const BoardState& board, int sq) {
     return NO_PIECE;
 }
 
+// The squares from a to b on one rank, both included.
+static U64 rank_span(int a, int b) {
+    U64 span = 0;
+    for (int sq = a < b ? a : b; sq <= (a < b ? b : a); sq++) span |= bit(sq);
+    return span;
+}
+
+// The squares castling with the rook on rook_sq must find empty and safe.
+static void set_castling_squares(CastlingRules& rules, int index, int king_sq, int rook_sq) {
+    int king_to = castling_king_to(index), rook_to = castling_rook_to(index);
+    rules.rook_square[index] = rook_sq;
+    // The start square is the check test's, unless the king stays there.
+    rules.king_path[index] = king_sq == king_to ? bit(king_sq) : rank_span(king_sq, king_to) & ~bit(king_sq);
+    rules.empty_squares[index] = (rank_span(king_sq, king_to) | rank_span(rook_sq, rook_to)) & ~bit(king_sq) & ~bit(rook_sq);
+}
+
+// Grants the right of the rook on rook_sq: a move from or to that square
+// loses it, one from the king's square both rights of its side.
+static void grant_castling(CastlingRules& rules, int index, int king_sq, int rook_sq) {
+    set_castling_squares(rules, index, king_sq, rook_sq);
+    rules.rights_kept[rook_sq] &= ~castling_right(index);
+    rules.rights_kept[king_sq] &= ~(castling_right(index & 2) | castling_right(index | 1));
+}
+
+void set_standard_castling(CastlingRules& rules) {
+    for (int& kept : rules.rights_kept) kept = 15;
+    for (int index = 0; index < 4; index++) {
+        int first_square = castling_colour(index) == WHITE ? 0 : 56;
+        grant_castling(rules, index, first_square + 4, first_square + ((index & 1) ? 0 : 7));
+    }
+}
+
 // Rights that the placement cannot support (king or rook away from home) are
 // dropped, so castling never moves a piece that is not there.
 static int supported_castling(const BoardState& board, int rights) {
@@ -138,6 +174,59 @@ static int supported_castling(const BoardState& board, int rights) {
     if (!at(63, B_ROOK)) rights &= ~BLACK_SHORT;
     if (!at(56, B_ROOK)) rights &= ~BLACK_LONG;
     return rights;
+}
+
+// The Chess960 castling field, from `field` up to `end`. Each letter must
+// name a rook of its colour on that colour's first rank, with the king on the
+// same rank: K and Q (k and q) the outermost rook on the king's h-side or
+// a-side, a file letter the rook on that file, whichever side of the king it
+// stands. Other characters are skipped as in standard chess. Granted rights
+// go into `rights` and the rules; returns why the first refused letter was
+// refused, empty when none was.
+static std::string read_castling_960(const BoardState& board, const char* field, const char* end, int& rights,
+                                     CastlingRules& rules) {
+    std::string problem;
+    for (const char* p = field; p < end; p++) {
+        const char letter = *p, lower = char(tolower((unsigned char)letter));
+        if (lower != 'k' && lower != 'q' && (lower < 'a' || lower > 'h')) continue;
+        const int colour = isupper((unsigned char)letter) ? WHITE : BLACK;
+        const int first = colour == WHITE ? 0 : 56;
+        const std::string refused = std::string("castling letter ") + letter + ": ";
+        const char* name = colour == WHITE ? "white" : "black";
+        U64 king = board.pieces[make_piece(KING, colour)] & (0xFFULL << first);
+        U64 rooks = board.pieces[make_piece(ROOK, colour)] & (0xFFULL << first);
+        if (!king) {
+            if (problem.empty()) problem = refused + "the " + name + " king is not on its first rank";
+            continue;
+        }
+        int king_sq = lowest_square(king), rook_sq = -1;
+        if (lower == 'k') {
+            for (int sq = first + 7; sq > king_sq && rook_sq < 0; sq--)
+                if (rooks & bit(sq)) rook_sq = sq;
+        } else if (lower == 'q') {
+            for (int sq = first; sq < king_sq && rook_sq < 0; sq++)
+                if (rooks & bit(sq)) rook_sq = sq;
+        } else if (rooks & bit(first + (lower - 'a'))) {
+            rook_sq = first + (lower - 'a');
+        }
+        if (rook_sq < 0) {
+            if (problem.empty()) {
+                if (lower == 'k' || lower == 'q')
+                    problem = refused + "no " + name + " rook on the king's " + (lower == 'k' ? "h" : "a") + "-side";
+                else
+                    problem = refused + "no " + name + " rook on " + lower + char(colour == WHITE ? '1' : '8');
+            }
+            continue;
+        }
+        int index = castling_index(colour, rook_sq < king_sq);
+        if ((rights & castling_right(index)) && rules.rook_square[index] != rook_sq) {
+            if (problem.empty()) problem = refused + "a second " + name + " castling rook on one side of the king";
+            continue;
+        }
+        rights |= castling_right(index);
+        grant_castling(rules, index, king_sq, rook_sq);
+    }
+    return problem;
 }
 
 // An en-passant square is kept only where a pawn can just have passed over it:
@@ -154,7 +243,7 @@ static int supported_ep_square(const BoardState& board, int sq) {
     return sq;
 }
 
-void parse_fen(Position& pos, const char* fen, PlyRecord* rec) {
+std::string parse_fen(Position& pos, const char* fen, PlyRecord* rec) {
     BoardState& board = pos.board;
     SearchInfo& search_info = pos.info;
     clear_history(pos);
@@ -210,6 +299,8 @@ void parse_fen(Position& pos, const char* fen, PlyRecord* rec) {
     for (int piece = 0; piece < 12; piece++) board.occupancy[piece & 1] |= board.pieces[piece];
 
     int ep = 0;
+    const char* castling_field = "";
+    const char* castling_end = castling_field;
     if (placement_done) {
         p++;
         // Side to move.
@@ -217,6 +308,7 @@ void parse_fen(Position& pos, const char* fen, PlyRecord* rec) {
         if (*p) p++;
         while (*p == ' ') p++;
         // Castling rights up to "-" or a blank.
+        castling_field = p;
         while (*p && *p != ' ' && *p != '-') {
             if (*p == 'K') rec->castling |= WHITE_SHORT;
             if (*p == 'Q') rec->castling |= WHITE_LONG;
@@ -224,6 +316,7 @@ void parse_fen(Position& pos, const char* fen, PlyRecord* rec) {
             if (*p == 'q') rec->castling |= BLACK_LONG;
             p++;
         }
+        castling_end = p;
         while (*p && *p != ' ') p++;
         while (*p == ' ') p++;
         // En passant on any file, then both counters whatever that field held.
@@ -236,11 +329,34 @@ void parse_fen(Position& pos, const char* fen, PlyRecord* rec) {
         if (fullmove > 0) search_info.start_fullmove = fullmove;
     }
     search_info.start_side = board.side;
-    rec->castling = supported_castling(board, rec->castling);
+    std::string problem;
+    set_standard_castling(pos.castling_rules);
+    if (pos.chess960) {
+        // Rights not granted keep the standard squares: they are never used.
+        for (int& kept : pos.castling_rules.rights_kept) kept = 15;
+        rec->castling = 0;
+        problem = read_castling_960(board, castling_field, castling_end, rec->castling, pos.castling_rules);
+    } else {
+        rec->castling = supported_castling(board, rec->castling);
+    }
     rec->ep_square = supported_ep_square(board, ep);
     rec->key = compute_full_key(pos, rec);
     pos.history[0].key = rec->key;
     pos.history[0].irreversible_index = 0;
+    return problem;
+}
+
+// The castling field: KQkq, or in Chess960 the rooks' files (Shredder-FEN:
+// capitals for White), in the same order.
+static std::string castling_field_text(const Position& pos, int rights) {
+    std::string field;
+    for (int index = 0; index < 4; index++) {
+        if (!(rights & castling_right(index))) continue;
+        bool white = castling_colour(index) == WHITE;
+        if (pos.chess960) field += char((white ? 'A' : 'a') + file_of(pos.castling_rules.rook_square[index]));
+        else field += "KQkq"[index];
+    }
+    return field.empty() ? "-" : field;
 }
 
 std::string position_to_fen(const Position& pos, const PlyRecord* rec) {
@@ -263,12 +379,7 @@ std::string position_to_fen(const Position& pos, const PlyRecord* rec) {
         if (rank) fen += '/';
     }
     fen += board.side == WHITE ? " w " : " b ";
-    if (rec->castling & WHITE_SHORT) fen += 'K';
-    if (rec->castling & WHITE_LONG) fen += 'Q';
-    if (rec->castling & BLACK_SHORT) fen += 'k';
-    if (rec->castling & BLACK_LONG) fen += 'q';
-    if (!rec->castling) fen += '-';
-    fen += ' ';
+    fen += castling_field_text(pos, rec->castling) + ' ';
     if (rec->ep_square) {
         fen += char('a' + file_of(rec->ep_square));
         fen += char('1' + rank_of(rec->ep_square));
@@ -298,7 +409,8 @@ void print_board(const Position& pos, const PlyRecord* rec) {
     *out = 0;
     log_print("%s", diagram);
     if (rec->check_count) log_print("\ncheck!\n");
-    log_print("\ncastling: %s\n", castling_text[rec->castling & 15]);
+    std::string castling = pos.chess960 ? castling_field_text(pos, rec->castling) : castling_text[rec->castling & 15];
+    log_print("\ncastling: %s\n", castling.c_str());
 }
 
 void print_bitboard(uint32_t low, uint32_t high) {
@@ -324,10 +436,15 @@ Move parse_move_text(const char* text) {
     return m;
 }
 
-std::string move_to_text(Move m) {
+int move_text_to(const Position& pos, Move m) {
+    if ((m & MOVE_CASTLE) && pos.chess960) return pos.castling_rules.rook_square[castling_index_of(m)];
+    return move_to(m);
+}
+
+std::string move_to_text(const Position& pos, Move m) {
     if (m == 0) return "0000";  // UCI's null move
     char text[6];
-    int from = move_from(m), to = move_to(m);
+    int from = move_from(m), to = move_text_to(pos, m);
     text[0] = char('a' + file_of(from));
     text[1] = char('1' + rank_of(from));
     text[2] = char('a' + file_of(to));
@@ -335,6 +452,14 @@ std::string move_to_text(Move m) {
     text[4] = (m & MOVE_PROMOTION) ? "nbrq"[m & 3] : 0;
     text[5] = 0;
     return text;
+}
+
+bool text_names_move(const Position& pos, Move m, Move word, bool compare_promotion) {
+    Move mask = compare_promotion ? 0xFFFF13u : 0xFFFF00u;
+    if (!(m & MOVE_CASTLE)) return (m & mask) == (word & mask);
+    Move takes_rook = (m & ~Move(0x3F00)) | Move(pos.castling_rules.rook_square[castling_index_of(m)]) << 8;
+    if ((takes_rook & mask) == (word & mask)) return true;
+    return !pos.chess960 && (m & mask) == (word & mask);
 }
 
 bool board_is_consistent(const Position& pos, const PlyRecord* rec) {

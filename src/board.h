@@ -66,12 +66,27 @@ struct HistoryEntry {
     int irreversible_index;
 };
 
+// Where each castling right's rook starts, and what castling with it needs.
+// Fixed for a game: a right is lost as soon as its king or rook moves, so the
+// squares of a right still held are the squares of the set-up position.
+struct CastlingRules {
+    int rook_square[4];    // by right index
+    U64 empty_squares[4];  // king's and rook's ways to their destinations, less the two of them
+    U64 king_path[4];      // squares the king crosses and reaches (its start only when it stays): none may be attacked
+    int rights_kept[64];   // rights that survive a move from or to the square
+};
+
 // Everything make and unmake change. The records form a ring (each record's
 // `next` points into the same position), so a position is never copied
 // whole: copy_position carries a game over to another one.
 struct Position {
     BoardState board;
     SearchInfo info;
+    CastlingRules castling_rules;
+    // Chess960: castling letters of a FEN name rooks, FENs are written in
+    // Shredder-FEN and castling moves as the king taking its own rook. Set by
+    // the caller before reading a FEN; FEN reading leaves it alone.
+    bool chess960;
     PlyRecord records[STACK_SIZE];
     HistoryEntry history[HISTORY_SIZE];
 };
@@ -106,15 +121,33 @@ int keyed_ep_square(const BoardState& board, int ep, int side_to_move);
 // Refreshes the record's base key from the board and returns the full key.
 U64 compute_full_key(const Position& pos, PlyRecord* rec);
 
-// Lenient FEN reader: never fails, skips what it does not understand.
-void parse_fen(Position& pos, const char* fen, PlyRecord* rec);
+// Castling from e1/e8 with the rooks on the corners, for every right.
+void set_standard_castling(CastlingRules& rules);
+
+// Lenient FEN reader: skips what it does not understand and drops castling
+// rights that the placement cannot support. In Chess960 (pos.chess960) the
+// castling field is read strictly: KQkq name the outermost rook on their wing
+// (X-FEN), a file letter the rook on that file (Shredder-FEN, X-FEN inner
+// rooks). Returns why a castling letter was refused (its right is not
+// granted), empty when none was.
+std::string parse_fen(Position& pos, const char* fen, PlyRecord* rec);
+// Standard FEN; in Chess960 the castling field is Shredder-FEN (rook files).
 std::string position_to_fen(const Position& pos, const PlyRecord* rec);
 void print_board(const Position& pos, const PlyRecord* rec);
 void print_bitboard(uint32_t low, uint32_t high);
 
 // Move text: "e2e4", "e7e8q". parse_move_text gives only from, to and promotion bits.
 Move parse_move_text(const char* text);
-std::string move_to_text(Move m);
+// The square a move's text names as its destination: for castling in
+// Chess960 the king "takes" its own rook, in standard chess it names its destination.
+int move_text_to(const Position& pos, Move m);
+// Castling in standard chess is "e1g1" or "e1c1", in Chess960 the king takes its rook ("e1h1", "b1a1").
+std::string move_to_text(const Position& pos, Move m);
+// Does the word parse_move_text made (compared with or without its
+// promotion bits) name m? Castling is also read as king takes rook in
+// standard chess, but never by its destination in Chess960, where that can be
+// an ordinary king step.
+bool text_names_move(const Position& pos, Move m, Move word, bool compare_promotion);
 
 // Recomputes everything make keeps incrementally; true when all agree.
 bool board_is_consistent(const Position& pos, const PlyRecord* rec);

@@ -7,18 +7,6 @@
 
 constexpr size_t MAX_ECHO = 1000;  // longest piece of a bad move list quoted back
 
-int castle_mask[64];
-
-void init_castle_mask() {
-    for (int& m : castle_mask) m = 15;
-    castle_mask[0] = 13;   // a1
-    castle_mask[7] = 14;   // h1
-    castle_mask[4] = 12;   // e1
-    castle_mask[56] = 7;   // a8
-    castle_mask[63] = 11;  // h8
-    castle_mask[60] = 3;   // e8
-}
-
 // ---- Generation -----------------------------------------------------------
 
 constexpr U64 RANK_2 = 0x000000000000FF00ULL;
@@ -107,18 +95,12 @@ static void generate(const Position& pos, PlyRecord* rec, bool quiet) {
     if (rec->check_count == 1) T = between[k][rec->checker_square] | bit(rec->checker_square);
     rec->target_mask = T;
 
-    if (quiet) {
-        if (own == WHITE) {
-            if ((rec->castling & WHITE_SHORT) && !(A & (bit(5) | bit(6))))
-                add_move(rec, make_move_word(k, k + 2, king_code, MOVE_CASTLE));
-            if ((rec->castling & WHITE_LONG) && !(A & (bit(1) | bit(2) | bit(3))))
-                add_move(rec, make_move_word(k, k - 2, king_code, MOVE_CASTLE));
-        } else {
-            if ((rec->castling & BLACK_SHORT) && !(A & (bit(61) | bit(62))))
-                add_move(rec, make_move_word(k, k + 2, king_code, MOVE_CASTLE));
-            if ((rec->castling & BLACK_LONG) && !(A & (bit(57) | bit(58) | bit(59))))
-                add_move(rec, make_move_word(k, k - 2, king_code, MOVE_CASTLE));
-        }
+    // Castling, short before long; whether the king's path is safe is left to make.
+    if (quiet && (rec->castling & (own == WHITE ? WHITE_SHORT | WHITE_LONG : BLACK_SHORT | BLACK_LONG))) {
+        const CastlingRules& rules = pos.castling_rules;
+        for (int index = castling_index(own, false); index <= castling_index(own, true); index++)
+            if ((rec->castling & castling_right(index)) && !(A & rules.empty_squares[index]))
+                add_move(rec, make_move_word(k, castling_king_to(index), king_code, MOVE_CASTLE));
     }
 
     U64 piece_targets = (quiet ? ~O : E) & T;
@@ -156,6 +138,26 @@ static void generate(const Position& pos, PlyRecord* rec, bool quiet) {
 void generate_moves(const Position& pos, PlyRecord* rec) { generate(pos, rec, true); }
 void generate_captures(const Position& pos, PlyRecord* rec) { generate(pos, rec, false); }
 
+// Is no square of the king's way for right `index` attacked by `enemy`, with
+// king and rook lifted? The rule reads the board before castling, but the
+// verdicts agree: the lifted rook only ever shields squares from a piece on
+// the rank behind it, which then attacks the king's destination once the
+// rook has passed (the lifted king only uncovers squares to a piece that
+// gives check already, and a king in check does not castle).
+static inline bool castling_path_safe(const Position& pos, int index, int enemy, U64 occ_without_king, U64 rooks,
+                                      U64 bishops) {
+    const U64* p = pos.board.pieces;
+    U64 occ = occ_without_king & ~bit(pos.castling_rules.rook_square[index]);
+    for (U64 path = pos.castling_rules.king_path[index]; path;) {
+        int sq = pop_lowest(path);
+        if ((pawn_attacks[enemy][sq] & p[make_piece(PAWN, enemy)]) || (knight_attacks[sq] & p[make_piece(KNIGHT, enemy)]) ||
+            (king_attacks[sq] & p[make_piece(KING, enemy)]) || (bishop_attacks(sq, occ) & bishops) ||
+            (rook_attacks(sq, occ) & rooks))
+            return false;
+    }
+    return true;
+}
+
 // Number of legal moves, without making any: moves of pinned pieces must stay
 // on their pin line, king steps must not land on attacked squares, castling
 // must not pass one. Only en passant is tried on the board.
@@ -192,14 +194,13 @@ int count_legal_moves(Position& pos, PlyRecord* rec) {
     };
 
     int legal = 0;
+    bool castling_listed = false;
     for (int i = 0; i < rec->move_count; i++) {
         Move m = rec->moves[i];
         int from = move_from(m), to = move_to(m);
         if (from == k) {
-            if (m & MOVE_CASTLE)
-                legal += !rec->check_count && !attacked((from + to) / 2) && !attacked(to);
-            else
-                legal += !attacked(to);
+            if (m & MOVE_CASTLE) castling_listed = true;
+            else legal += !attacked(to);
         } else if (m & MOVE_EN_PASSANT) {
             if (make_move(pos, i, rec, rec->next)) {
                 legal++;
@@ -208,6 +209,13 @@ int count_legal_moves(Position& pos, PlyRecord* rec) {
         } else {
             legal += !(pinned & bit(from)) || (pin_line[from] & bit(to));
         }
+    }
+    // Castling moves, counted apart so as not to slow the loop: the list holds
+    // one for each right whose squares are empty, as generate puts them there.
+    if (castling_listed && !rec->check_count) {
+        for (int index = castling_index(own, false); index <= castling_index(own, true); index++)
+            if ((rec->castling & castling_right(index)) && !(occ & pos.castling_rules.empty_squares[index]))
+                legal += castling_path_safe(pos, index, enemy, occ_without_king, rooks, bishops);
     }
     return legal;
 }
@@ -227,18 +235,22 @@ static inline void toggle_piece(BoardState& board, int piece, int sq) {
     board.occupancy[colour_of(piece)] ^= bit(sq);
 }
 
-static inline void castling_rook_squares(int king_to, int king_from, int& rook_from, int& rook_to) {
-    if (king_to > king_from) {
-        rook_from = king_to + 1;
-        rook_to = king_to - 1;
-    } else {
-        rook_from = king_to - 2;
-        rook_to = king_to + 1;
-    }
+// Castling lifts king and rook before either lands: in Chess960 each may
+// start on the other's destination, or already stand on its own.
+static inline void move_castling_pieces(BoardState& board, int king, int king_from, int king_to, int rook_from,
+                                        int rook_to) {
+    int rook = make_piece(ROOK, colour_of(king));
+    toggle_piece(board, king, king_from);
+    toggle_piece(board, rook, rook_from);
+    toggle_piece(board, king, king_to);
+    toggle_piece(board, rook, rook_to);
+    board.mailbox[king_from] = board.mailbox[rook_from] = NO_PIECE;
+    board.mailbox[king_to] = king;
+    board.mailbox[rook_to] = rook;
 }
 
 // Takes the board changes of m back; the mover is the side not to move now.
-static void undo_board(BoardState& board, Move m, PlyRecord* cur) {
+static void undo_board(BoardState& board, const CastlingRules& rules, Move m, PlyRecord* cur) {
     int from = move_from(m), to = move_to(m), piece = move_piece(m);
     int side = colour_of(piece), enemy = side ^ 1;
     switch (move_kind(m)) {
@@ -253,10 +265,8 @@ static void undo_board(BoardState& board, Move m, PlyRecord* cur) {
         break;
     }
     case MOVE_CASTLE: {
-        int rook_from, rook_to;
-        castling_rook_squares(to, from, rook_from, rook_to);
-        move_piece_bits(board, piece, to, from);
-        move_piece_bits(board, make_piece(ROOK, side), rook_to, rook_from);
+        int index = castling_index_of(m);
+        move_castling_pieces(board, piece, to, from, castling_rook_to(index), rules.rook_square[index]);
         break;
     }
     default:
@@ -293,22 +303,6 @@ static inline void pop_history(Position& pos, const PlyRecord* cur) {
     si.halfmove_clock = cur->saved_halfmove;
 }
 
-// True when the king of `side` would be attacked standing on each of the squares.
-static bool king_path_attacked(Position& pos, int side, int king_code, const int* squares, int n, PlyRecord* scratch) {
-    BoardState& board = pos.board;
-    U64 king = board.pieces[king_code], own = board.occupancy[side];
-    bool attacked = false;
-    for (int i = 0; i < n && !attacked; i++) {
-        board.pieces[king_code] = bit(squares[i]);
-        board.occupancy[side] = (own & ~king) | bit(squares[i]);
-        update_check_info(pos, scratch);
-        attacked = scratch->check_count != 0;
-    }
-    board.pieces[king_code] = king;
-    board.occupancy[side] = own;
-    return attacked;
-}
-
 Move make_move(Position& pos, int index, PlyRecord* cur, PlyRecord* next) {
     Move m = cur->moves[index];
     BoardState& board = pos.board;
@@ -326,17 +320,19 @@ Move make_move(Position& pos, int index, PlyRecord* cur, PlyRecord* next) {
     const int saved_halfmove = si.halfmove_clock, saved_irreversible = si.irreversible_index;
 
     if (kind == MOVE_CASTLE) {
-        int path[3] = {from, (from + to) / 2, to};
-        bool attacked = king_path_attacked(pos, side, piece, path, 3, next);
-        next->check_count = saved_check_count;
-        next->checker_square = saved_checker;
-        if (attacked) return 0;
+        const U64* p = board.pieces;
+        U64 queens = p[make_piece(QUEEN, enemy)];
+        U64 occ_without_king = (board.occupancy[0] | board.occupancy[1]) & ~bit(from);
+        if (cur->check_count || !castling_path_safe(pos, castling_index_of(m), enemy, occ_without_king,
+                                                    p[make_piece(ROOK, enemy)] | queens, p[make_piece(BISHOP, enemy)] | queens))
+            return 0;
     }
 
     cur->saved_halfmove = saved_halfmove;
     cur->saved_irreversible = saved_irreversible;
     U64 base = cur->base_key ^ side_key, pawn_key = cur->pawn_key;
-    int castling = cur->castling & castle_mask[from] & castle_mask[to];
+    const int* rights_kept = pos.castling_rules.rights_kept;
+    int castling = cur->castling & rights_kept[from] & rights_kept[to];
     int ep = 0;
     bool irreversible = true;
 
@@ -375,10 +371,9 @@ Move make_move(Position& pos, int index, PlyRecord* cur, PlyRecord* next) {
         break;
     }
     case MOVE_CASTLE: {
-        int rook = make_piece(ROOK, side), rook_from, rook_to;
-        castling_rook_squares(to, from, rook_from, rook_to);
-        move_piece_bits(board, piece, from, to);
-        move_piece_bits(board, rook, rook_from, rook_to);
+        int index = castling_index_of(m), rook = make_piece(ROOK, side);
+        int rook_from = pos.castling_rules.rook_square[index], rook_to = castling_rook_to(index);
+        move_castling_pieces(board, piece, from, to, rook_from, rook_to);
         base ^= piece_keys[piece][from] ^ piece_keys[piece][to] ^ piece_keys[rook][rook_from] ^
                 piece_keys[rook][rook_to];
         irreversible = false;
@@ -411,7 +406,7 @@ Move make_move(Position& pos, int index, PlyRecord* cur, PlyRecord* next) {
     next->check_count = saved_check_count;
     next->checker_square = saved_checker;
     if (illegal) {
-        undo_board(board, m, cur);
+        undo_board(board, pos.castling_rules, m, cur);
         next->castling = saved_castling;
         next->ep_square = saved_ep;
         next->key = saved_key;
@@ -431,7 +426,7 @@ void unmake_move(Position& pos, int index, PlyRecord* cur) {
     pos.board.side ^= 1;
     pos.info.ply--;
     pop_history(pos, cur);
-    undo_board(pos.board, cur->moves[index], cur);
+    undo_board(pos.board, pos.castling_rules, cur->moves[index], cur);
 }
 
 void make_null_move(Position& pos, PlyRecord* cur, PlyRecord* next) {
@@ -459,16 +454,15 @@ void unmake_null_move(Position& pos, PlyRecord* cur) {
 
 // ---- Moves of a "position" command -----------------------------------------
 
-static int find_text_move(Move word, int compare_promotion, const PlyRecord* rec) {
-    Move mask = compare_promotion ? 0xFFFF13u : 0xFFFF00u;
+static int find_text_move(const Position& pos, Move word, int compare_promotion, const PlyRecord* rec) {
     for (int i = 0; i < rec->move_count; i++)
-        if ((rec->moves[i] & mask) == (word & mask)) return i;
+        if (text_names_move(pos, rec->moves[i], word, compare_promotion)) return i;
     return -1;
 }
 
 int make_move_by_word(Position& pos, Move word, int compare_promotion, PlyRecord* rec) {
     generate_moves(pos, rec);
-    int i = find_text_move(word, compare_promotion, rec);
+    int i = find_text_move(pos, word, compare_promotion, rec);
     if (i < 0) return 0;
     make_move(pos, i, rec, rec);
     return 1;
@@ -476,7 +470,7 @@ int make_move_by_word(Position& pos, Move word, int compare_promotion, PlyRecord
 
 int find_and_make_text_move(Position& pos, Move move, int compare_promotion, PlyRecord* rec) {
     generate_moves(pos, rec);
-    int i = find_text_move(move, compare_promotion, rec);
+    int i = find_text_move(pos, move, compare_promotion, rec);
     return i >= 0 && make_move(pos, i, rec, rec) != 0;
 }
 
@@ -578,28 +572,29 @@ std::string position_problem(const BoardState& board) {
 
 // ---- Printing ----------------------------------------------------------------
 
-static void print_to_square(Move m) {
-    int to = move_to(m);
+// A castling king "takes" its rook in Chess960, as in the move text.
+static void print_to_square(const Position& pos, Move m) {
+    int to = move_text_to(pos, m);
     if (m & (MOVE_CAPTURE | MOVE_EN_PASSANT))
         log_print("x%c%c%s", 'a' + file_of(to), '1' + rank_of(to), (m & MOVE_EN_PASSANT) ? " ep" : "");
     else
         log_print("%c%c ", 'a' + file_of(to), '1' + rank_of(to));
 }
 
-void print_move(Move m) {
+void print_move(const Position& pos, Move m) {
     int from = move_from(m);
     log_print(" %c", PIECE_LETTERS[move_piece(m)]);
     log_print("%c%c", 'a' + file_of(from), '1' + rank_of(from));
-    print_to_square(m);
+    print_to_square(pos, m);
 }
 
-void print_move_list(const PlyRecord* rec) {
+void print_move_list(const Position& pos, const PlyRecord* rec) {
     log_print("\n");
     for (int i = 0; i < rec->move_count; i++) {
         Move m = rec->moves[i];
         int from = move_from(m);
         log_print("%3i >> %c%c%c", i + 1, PIECE_LETTERS[move_piece(m)], 'a' + file_of(from), '1' + rank_of(from));
-        print_to_square(m);
+        print_to_square(pos, m);
         log_print("\n");
     }
     log_print("\n");

@@ -6,9 +6,6 @@
 
 #include "board.h"
 
-extern int castle_mask[64];
-void init_castle_mask();
-
 // Check analysis for the side to move: check count and one checker square.
 void update_check_info(const Position& pos, PlyRecord* rec);
 // All pseudo-legal moves; in check only those that may answer it.
@@ -46,5 +43,5 @@ bool square_attacked(const BoardState& board, int sq, int by);
 // Empty when the board holds a position the engine can play from, else why not.
 std::string position_problem(const BoardState& board);
 
-void print_move(Move m);
-void print_move_list(const PlyRecord* rec);
+void print_move(const Position& pos, Move m);
+void print_move_list(const Position& pos, const PlyRecord* rec);

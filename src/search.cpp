@@ -28,8 +28,8 @@ constexpr int MATE_PROOF_MARGIN = 8;        // plies past a mate's length before
 // below STRENGTH_MIN_SPREAD the pick is left out: the extra lines would cost
 // more depth than the pick weakens.
 constexpr double STRENGTH_BASE_ELO = 1500;
-constexpr double STRENGTH_BASE_NODES = 2000;
-constexpr double STRENGTH_ELO_PER_DOUBLING = 65;
+constexpr double STRENGTH_BASE_NODES = 2800;
+constexpr double STRENGTH_ELO_PER_DOUBLING = 80;
 constexpr int STRENGTH_CANDIDATES = 4;
 constexpr int STRENGTH_MAX_SPREAD = 100;
 constexpr int STRENGTH_MIN_SPREAD = 20;
@@ -229,11 +229,11 @@ static unsigned long long nps(U64 nodes, int64_t elapsed) {
 }
 
 // A principal variation as text, cut to fit a line.
-static std::string pv_string(const int* pv, int length) {
+static std::string pv_string(const Position& pos, const int* pv, int length) {
     std::string text;
     for (int i = 0; i < length && text.size() < 3000; i++) {
         if (i) text += ' ';
-        text += move_to_text(Move(pv[i]));
+        text += move_to_text(pos, Move(pv[i]));
     }
     return text;
 }
@@ -248,7 +248,7 @@ static void print_line(const SearchThread& t, int depth, int multipv, int score,
     std::string wdl = t.pool->limits.show_wdl ? wdl_text(score, game_phase(t.pos.board)) : "";
     log_print("info depth %i seldepth %i%s score %s%s nodes %llu time %lld nps %llu pv %s\n", depth, t.seldepth,
               line_number, score_text(score).c_str(), wdl.c_str(), (unsigned long long)nodes, (long long)elapsed,
-              nps(nodes, elapsed), pv_string(pv, pv_length).c_str());
+              nps(nodes, elapsed), pv_string(t.pos, pv, pv_length).c_str());
 }
 
 static void print_score_line(const SearchThread& t, int depth, int score) {
@@ -591,7 +591,7 @@ static int search_root(SearchThread& t, int alpha, int beta, int depth, int firs
         stack_at(t, 0)->move = m;
         update_check_info(pos, next);
         if (main_thread && depth > 5)
-            log_print("info currmove %s currmovenumber %i\n", move_to_text(m).c_str(), i + 1);
+            log_print("info currmove %s currmovenumber %i\n", move_to_text(pos, m).c_str(), i + 1);
         int new_depth = depth - 1 + (next->check_count ? 1 : 0);
         int score;
         if (i == first) {
@@ -712,8 +712,9 @@ static void wait_while_told_to(SearchPool& pool) {
 
 static void print_bestmove(const SearchPool& pool, Move best, Move ponder) {
     if (search_quitting(pool)) return;
-    if (ponder) log_print("bestmove %s ponder %s \n", move_to_text(best).c_str(), move_to_text(ponder).c_str());
-    else log_print("bestmove %s \n", move_to_text(best).c_str());
+    const Position& game = pool.threads[0]->pos;  // the main thread's copy: the game's castling rooks and mode
+    if (ponder) log_print("bestmove %s ponder %s \n", move_to_text(game, best).c_str(), move_to_text(game, ponder).c_str());
+    else log_print("bestmove %s \n", move_to_text(game, best).c_str());
 }
 
 // Whether a mate score ends the search before its limits. "go mate N" ends at
@@ -907,7 +908,7 @@ SearchResult think(SearchPool& pool, const SearchLimits& given, const Position& 
         int64_t elapsed = elapsed_ms(pool);
         std::string wdl = limits.show_wdl ? wdl_text(0, game_phase(pos.board)) : "";
         log_print("info depth 0 score cp 0%s nodes 0 time %lld nps %llu pv %s\n", wdl.c_str(), (long long)elapsed,
-                  nps(0, elapsed), move_to_text(root->moves[0]).c_str());
+                  nps(0, elapsed), move_to_text(pos, root->moves[0]).c_str());
         print_bestmove(pool, root->moves[0], 0);
         return {root->moves[0], 0};
     }

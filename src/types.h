@@ -28,13 +28,21 @@ constexpr int make_piece(int kind, int colour) { return 2 * kind + colour; }
 constexpr int colour_of(int piece) { return piece & 1; }
 constexpr int kind_of(int piece) { return piece >> 1; }
 
-// Castling rights bits.
+// Castling rights bits. A right's index is its bit position; whatever the
+// king's and rook's start squares (Chess960), the king ends on the g- or
+// c-file and the rook on the f- or d-file of their first rank.
 enum : int { WHITE_SHORT = 1, WHITE_LONG = 2, BLACK_SHORT = 4, BLACK_LONG = 8 };
+constexpr int castling_index(int colour, bool long_side) { return (colour == WHITE ? 0 : 2) + (long_side ? 1 : 0); }
+constexpr int castling_right(int index) { return 1 << index; }
+constexpr int castling_colour(int index) { return index < 2 ? WHITE : BLACK; }
+constexpr int castling_king_to(int index) { return (index < 2 ? 0 : 56) + ((index & 1) ? 2 : 6); }
+constexpr int castling_rook_to(int index) { return (index < 2 ? 0 : 56) + ((index & 1) ? 3 : 5); }
 
 // The Move word:
 //   bits 0-1   promotion piece when bit 4 is set: 0 knight, 1 bishop, 2 rook, 3 queen
 //   bit 2      capture (not set for en passant)
-//   bit 3      castling
+//   bit 3      castling (from: the king's square, to: its destination, g or c;
+//              the two are the same square when the king starts there)
 //   bit 4      promotion
 //   bit 5      en-passant capture
 //   bit 6      pawn double step
@@ -54,6 +62,8 @@ constexpr int move_kind(Move m) { return int(m & 0xFC); }
 constexpr Move make_move_word(int from, int to, int piece, Move flags) {
     return Move(piece) << 24 | Move(from) << 16 | Move(to) << 8 | flags;
 }
+// The right a castling move uses: the mover's colour and the king's destination file.
+constexpr int castling_index_of(Move m) { return castling_index(colour_of(move_piece(m)), file_of(move_to(m)) == 2); }
 
 // Scores: centipawns from the side to move's view; a side mated at ply p scores p - MATE.
 constexpr int MATE = 32767;

@@ -120,7 +120,6 @@ void init_engine_tables() {
     init_square_tables();
     load_or_find_magics(fopen("magics.txt", "rb"));
     init_piece_square_tables();
-    init_castle_mask();
     init_eval_masks();
     build_proximity_tables();
     init_zobrist_keys();
@@ -142,6 +141,7 @@ static void print_uci_identity() {
     log_print("option name UCI_LimitStrength type check default false\n");
     log_print("option name UCI_Elo type spin default %i min %i max %i\n", DEFAULT_ELO, STRENGTH_MIN_ELO,
               STRENGTH_MAX_ELO);
+    log_print("option name UCI_Chess960 type check default false\n");
     log_print("uciok\n");
 }
 
@@ -201,8 +201,8 @@ static void set_position(const std::vector<std::string>& words, size_t at) {
         log_print("info string position needs \"startpos\" or \"fen\", got \"%s\"\n", echo(words[i]).c_str());
         return;
     }
-    parse_fen(pos, fen.c_str(), root);
-    std::string problem = position_problem(pos.board);
+    std::string problem = parse_fen(pos, fen.c_str(), root);
+    if (problem.empty()) problem = position_problem(pos.board);
     bool moves_ok = true;
     if (!problem.empty()) {
         log_print("info string Illegal position (%s): the start position is set up instead\n", problem.c_str());
@@ -223,9 +223,10 @@ static Move legal_move_from_text(const std::string& text) {
     if (!word || text.size() > 5) return 0;
     PlyRecord* root = game_root();
     generate_legal_moves(game(), root);
-    Move mask = (word & MOVE_PROMOTION) ? 0xFFFF13u : 0xFFFF00u;
+    bool promotion = (word & MOVE_PROMOTION) != 0;
     for (int i = 0; i < root->move_count; i++)
-        if ((root->moves[i] & mask) == (word & mask) && (text.size() == 5) == ((root->moves[i] & MOVE_PROMOTION) != 0))
+        if (text_names_move(game(), root->moves[i], word, promotion) &&
+            (text.size() == 5) == ((root->moves[i] & MOVE_PROMOTION) != 0))
             return root->moves[i];
     return 0;
 }
@@ -343,6 +344,9 @@ static void set_option(const std::vector<std::string>& words, size_t at) {
             elo_option = int(n);
     } else if (same_word(name, "Clear Hash")) {
         clear_search_memory(pool());
+    } else if (same_word(name, "UCI_Chess960")) {
+        // The game record carries the mode: FEN reading, FEN and move text follow it.
+        set_check("UCI_Chess960", value, game().chess960);
     } else if (!name.empty()) {
         log_print("info string No such option: %s\n", echo(name).c_str());
     }
@@ -438,6 +442,7 @@ void uci_reset() {
     int hash_mb = bounds.hash_mb && bounds.hash_mb < DEFAULT_HASH_MB ? bounds.hash_mb : DEFAULT_HASH_MB;
     if (hash_table.bucket_count != hash_bucket_count(hash_mb)) hash_allocate(hash_mb);
     clear_search_memory(pool());
+    game().chess960 = false;
     parse_fen(game(), START_FEN, game_root());
     update_check_info(game(), game_root());
 }
@@ -500,7 +505,7 @@ uint64_t perft_divide(Position& pos, int depth, PlyRecord* rec) {
     for (int i = 0; i < rec->move_count; i++) {
         Move m = make_move(pos, i, rec, next);
         if (!m) continue;
-        print_move(m);
+        print_move(pos, m);
         uint64_t count = perft_count(pos, depth - 1, next);
         unmake_move(pos, i, rec);
         log_print(" - %lld\n", (long long)count);

@@ -1,5 +1,6 @@
-// Full-depth perft counts of the table in data/perft.epd: each position is a
-// test of its own, run at the deepest depth the table lists.
+// Full-depth perft counts of the tables in data/perft.epd and (read as
+// Chess960) data/perft960.epd: each position is a test of its own, run at the
+// deepest depth the table lists.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -33,7 +34,7 @@ class DeepPerft : public testing::TestWithParam<PerftCase> {};
 TEST_P(DeepPerft, DeepestListedDepth) {
     const PerftCase& c = GetParam();
     ASSERT_FALSE(c.nodes.empty()) << c.fen;
-    PlyRecord* root = setup_position(c.fen.c_str());
+    PlyRecord* root = setup_position(c.fen.c_str(), c.chess960);
     Position& pos = test_pos();
     int depth = int(c.nodes.size());
     EXPECT_EQ(perft_count(pos, depth, root), c.nodes.back()) << c.fen << " depth " << depth;
@@ -41,6 +42,10 @@ TEST_P(DeepPerft, DeepestListedDepth) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, DeepPerft, testing::ValuesIn(load_perft_table()), test_name);
+INSTANTIATE_TEST_SUITE_P(Chess960, DeepPerft, testing::ValuesIn(load_perft960_table()), test_name);
 
 // Guards against a missing or unreadable table silently running no test.
-TEST(DeepPerftTable, IsPresent) { EXPECT_GE(load_perft_table().size(), 8u); }
+TEST(DeepPerftTable, IsPresent) {
+    EXPECT_GE(load_perft_table().size(), 8u);
+    EXPECT_GE(load_perft960_table().size(), 40u);
+}

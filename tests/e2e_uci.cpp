@@ -27,6 +27,7 @@ const std::vector<std::string> UCI_IDENTITY = {
     "option name UCI_ShowWDL type check default false",
     "option name UCI_LimitStrength type check default false",
     "option name UCI_Elo type spin default 2000 min 1350 max 2100",
+    "option name UCI_Chess960 type check default false",
     "uciok",
 };
 const std::string START_FEN_LINE = "fen: rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1 ";

@@ -26,10 +26,11 @@ SearchPool& test_pool() {
     return pool;
 }
 
-PlyRecord* setup_position(const char* fen) {
+PlyRecord* setup_position(const char* fen, bool chess960) {
     init_once();
     Position& pos = test_pos();
     PlyRecord* root = root_record(pos);
+    pos.chess960 = chess960;
     parse_fen(pos, fen, root);
     update_check_info(pos, root);
     return root;
@@ -58,9 +59,9 @@ static std::string trim(const std::string& s) {
     return b == std::string::npos ? "" : s.substr(b, e - b + 1);
 }
 
-std::vector<PerftCase> load_perft_table() {
+static std::vector<PerftCase> load_table(const char* file, bool chess960) {
     std::vector<PerftCase> cases;
-    std::ifstream in(std::string(BRIK_TEST_DATA) + "/perft.epd");
+    std::ifstream in(std::string(BRIK_TEST_DATA) + "/" + file);
     std::string line, name;
     while (std::getline(in, line)) {
         line = trim(line);
@@ -78,6 +79,7 @@ std::vector<PerftCase> load_perft_table() {
         std::string field;
         std::getline(fields, field, ';');
         c.fen = trim(field);
+        c.chess960 = chess960;
         while (std::getline(fields, field, ';')) {
             int depth = 0;
             unsigned long long nodes = 0;
@@ -89,3 +91,6 @@ std::vector<PerftCase> load_perft_table() {
     }
     return cases;
 }
+
+std::vector<PerftCase> load_perft_table() { return load_table("perft.epd", false); }
+std::vector<PerftCase> load_perft960_table() { return load_table("perft960.epd", true); }

@@ -458,6 +458,7 @@ TEST(MoveText, ParseCases) {
 }
 
 TEST(MoveText, WritesFromToAndPromotion) {
+    setup_position(START_FEN);  // standard chess: castling is written as the king's step
     struct Case {
         Move move;
         const char* text;
@@ -474,7 +475,7 @@ TEST(MoveText, WritesFromToAndPromotion) {
         // Selector bits without the promotion bit write no letter.
         {make_move_word(52, 60, W_PAWN, 3), "e7e8"},
     };
-    for (const Case& c : cases) EXPECT_EQ(move_to_text(c.move), c.text) << std::hex << c.move;
+    for (const Case& c : cases) EXPECT_EQ(move_to_text(pos, c.move), c.text) << std::hex << c.move;
 }
 
 TEST(MoveText, EveryMoveTextRoundTrips) {
@@ -489,16 +490,288 @@ TEST(MoveText, EveryMoveTextRoundTrips) {
                 Move m = parse_move_text(text.c_str());
                 ASSERT_EQ(move_from(m), from) << text;
                 ASSERT_EQ(move_to(m), to) << text;
-                ASSERT_EQ(move_to_text(m), text) << text;
+                ASSERT_EQ(move_to_text(pos, m), text) << text;
             }
 }
 
 // Every call returns a text of its own: a later call leaves an earlier text as it was.
 TEST(MoveText, EachCallGivesItsOwnText) {
-    const std::string first = move_to_text(make_move_word(12, 28, W_PAWN, 0));
-    const std::string second = move_to_text(make_move_word(52, 60, W_PAWN, MOVE_PROMOTION | 3));
+    const std::string first = move_to_text(pos, make_move_word(12, 28, W_PAWN, 0));
+    const std::string second = move_to_text(pos, make_move_word(52, 60, W_PAWN, MOVE_PROMOTION | 3));
     EXPECT_EQ(first, "e2e4");
     EXPECT_EQ(second, "e7e8q");
+}
+
+// ---- Chess960: castling field and castling text ----------------------------------
+
+namespace {
+
+// The rook square of each right held, in right order (white short, white
+// long, black short, black long), "-" for a right not held.
+std::string castling_rooks(const PlyRecord* rec) {
+    std::string text;
+    for (int index = 0; index < 4; index++) {
+        if (index) text += ' ';
+        if (!(rec->castling & castling_right(index))) {
+            text += '-';
+            continue;
+        }
+        int sq = pos.castling_rules.rook_square[index];
+        text += {char('a' + file_of(sq)), char('1' + rank_of(sq))};
+    }
+    return text;
+}
+
+// parse_fen's answer with Chess960 castling.
+std::string parse_fen_960(const char* fen) {
+    pos.chess960 = true;
+    std::string problem = parse_fen(pos, fen, root_record(pos));
+    update_check_info(pos, root_record(pos));
+    return problem;
+}
+
+}  // namespace
+
+TEST(Chess960Fen, CastlingLettersNameRooks) {
+    struct Case {
+        const char* fen;
+        const char* rooks;
+    };
+    const Case cases[] = {
+        // KQkq are the outermost rooks (X-FEN); file letters name them (Shredder-FEN).
+        {START_FEN, "h1 a1 h8 a8"},
+        {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w HAha - 0 1", "h1 a1 h8 a8"},
+        {"nrbkqbrn/pppppppp/8/8/8/8/PPPPPPPP/NRBKQBRN w KQkq - 0 1", "g1 b1 g8 b8"},
+        {"nrbkqbrn/pppppppp/8/8/8/8/PPPPPPPP/NRBKQBRN w bgBG - 0 1", "g1 b1 g8 b8"},
+        {"nrbkqbrn/pppppppp/8/8/8/8/PPPPPPPP/NRBKQBRN w Gq - 0 1", "g1 - - b8"},
+        // Double 960: each side's letters on its own back rank.
+        {"rkrnnqbb/pppppppp/8/8/8/8/PPPPPPPP/BBQNNRKR w HFca - 0 1", "h1 f1 c8 a8"},
+        {"rkrnnqbb/pppppppp/8/8/8/8/PPPPPPPP/BBQNNRKR w KQkq - 0 1", "h1 f1 c8 a8"},
+        // Two rooks on a wing: K is the outer one, a letter may name the inner one.
+        {"4k3/8/8/8/8/8/8/4KR1R w K - 0 1", "h1 - - -"},
+        {"4k3/8/8/8/8/8/8/4KR1R w F - 0 1", "f1 - - -"},
+        {"4k3/8/8/8/8/8/8/R1R1K3 w Q - 0 1", "- a1 - -"},
+        {"4k3/8/8/8/8/8/8/R1R1K3 w C - 0 1", "- c1 - -"},
+        // Rooks beside the king, and a king already on its destination.
+        {"1rk3r1/8/8/8/8/8/8/1R3KR1 w GBgb - 0 1", "g1 b1 g8 b8"},
+        {"1r4kr/8/8/8/8/8/8/1R4KR w KQkq - 0 1", "h1 b1 h8 b8"},
+        {"rk5r/8/8/8/8/8/8/RK5R b KQkq - 0 1", "h1 a1 h8 a8"},
+        // Two letters for one rook say the same; other characters are skipped as in standard chess.
+        {"4k3/8/8/8/8/8/8/4K2R w KH - 0 1", "h1 - - -"},
+        {"4k3/8/8/8/8/8/8/4K2R w Kx - 0 1", "h1 - - -"},
+        {"4k3/8/8/8/8/8/8/4K2R w - - 0 1", "- - - -"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fen);
+        EXPECT_EQ(parse_fen_960(c.fen), "");
+        EXPECT_EQ(castling_rooks(root_record(pos)), c.rooks);
+        EXPECT_TRUE(board_is_consistent(pos, root_record(pos)));
+    }
+}
+
+// A letter that names no rook beside the king on its first rank is refused
+// with the reason; the others are granted.
+TEST(Chess960Fen, LettersWithoutTheirRookAreRefused) {
+    struct Case {
+        const char* fen;
+        const char* problem;
+        const char* rooks;  // what was granted
+    };
+    const Case cases[] = {
+        {"4k3/8/8/8/8/8/8/4K2R w HC - 0 1", "castling letter C: no white rook on c1", "h1 - - -"},
+        {"4k2r/8/8/8/8/8/8/4K2R w Hhc - 0 1", "castling letter c: no black rook on c8", "h1 - h8 -"},
+        {"4k3/8/8/8/8/8/8/r3K3 w A - 0 1", "castling letter A: no white rook on a1", "- - - -"},
+        {"4k3/8/8/8/8/8/R7/4K3 w A - 0 1", "castling letter A: no white rook on a1", "- - - -"},
+        {"4k3/8/8/8/8/8/8/R3K3 w KQ - 0 1", "castling letter K: no white rook on the king's h-side", "- a1 - -"},
+        {"4k2r/8/8/8/8/8/8/4K3 w q - 0 1", "castling letter q: no black rook on the king's a-side", "- - - -"},
+        {"4k3/8/8/8/8/8/4K3/R6R w AH - 0 1", "castling letter A: the white king is not on its first rank", "- - - -"},
+        {"r6r/4k3/8/8/8/8/8/4K3 w k - 0 1", "castling letter k: the black king is not on its first rank", "- - - -"},
+        {"4k3/8/8/8/8/8/8/4KR1R w FH - 0 1",
+         "castling letter H: a second white castling rook on one side of the king", "f1 - - -"},
+        {"4k3/8/8/8/8/8/8/4KR1R w KF - 0 1",
+         "castling letter F: a second white castling rook on one side of the king", "h1 - - -"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fen);
+        EXPECT_EQ(parse_fen_960(c.fen), c.problem);
+        EXPECT_EQ(castling_rooks(root_record(pos)), c.rooks);
+        EXPECT_TRUE(board_is_consistent(pos, root_record(pos)));
+        // Standard chess reads the same field leniently, as ever.
+        setup_position(c.fen);
+        EXPECT_EQ(parse_fen(pos, c.fen, root_record(pos)), "");
+    }
+}
+
+// FENs are written in Shredder-FEN in Chess960, whichever notation was read,
+// and read back to the same position, key and rooks.
+TEST(Chess960Fen, WrittenInShredderFenAndReadBack) {
+    struct Case {
+        const char* in;
+        const char* out;
+    };
+    const Case cases[] = {
+        {START_FEN, "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w HAha - 0 1 "},
+        {"nrbkqbrn/pppppppp/8/8/8/8/PPPPPPPP/NRBKQBRN w KQkq - 0 1",
+         "nrbkqbrn/pppppppp/8/8/8/8/PPPPPPPP/NRBKQBRN w GBgb - 0 1 "},
+        {"rkrnnqbb/pppppppp/8/8/8/8/PPPPPPPP/BBQNNRKR w KQkq - 0 1",
+         "rkrnnqbb/pppppppp/8/8/8/8/PPPPPPPP/BBQNNRKR w HFca - 0 1 "},
+        {"4k3/8/8/8/8/8/8/4KR1R w K - 3 9", "4k3/8/8/8/8/8/8/4KR1R w H - 3 9 "},
+        {"4k3/8/8/8/8/8/8/4KR1R w F - 3 9", "4k3/8/8/8/8/8/8/4KR1R w F - 3 9 "},
+        {"r1k4r/pppppppp/8/8/8/8/PPPPPPPP/R1K4R b qkQK - 0 1",
+         "r1k4r/pppppppp/8/8/8/8/PPPPPPPP/R1K4R b HAha - 0 1 "},
+        {"1rk3r1/ppp1p1pp/8/3pPp2/8/8/PPPP1PPP/1RK3R1 w gB f6 0 3",
+         "1rk3r1/ppp1p1pp/8/3pPp2/8/8/PPPP1PPP/1RK3R1 w Bg f6 0 3 "},
+        {"4k3/8/8/8/8/8/8/4K3 w - - 0 1", "4k3/8/8/8/8/8/8/4K3 w - - 0 1 "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.in);
+        ASSERT_EQ(parse_fen_960(c.in), "");
+        const U64 key = root_record(pos)->key;
+        const std::string rooks = castling_rooks(root_record(pos));
+        EXPECT_EQ(position_to_fen(pos, root_record(pos)), c.out);
+        ASSERT_EQ(parse_fen_960(c.out), "");
+        EXPECT_EQ(position_to_fen(pos, root_record(pos)), c.out);
+        EXPECT_EQ(root_record(pos)->key, key);
+        EXPECT_EQ(castling_rooks(root_record(pos)), rooks);
+    }
+    // Every position of the Chess960 perft table, in the notation it is written in.
+    for (const PerftCase& c : load_perft960_table()) {
+        SCOPED_TRACE(c.fen);
+        ASSERT_EQ(parse_fen_960(c.fen.c_str()), "");
+        const U64 key = root_record(pos)->key;
+        const std::string rooks = castling_rooks(root_record(pos)), written = position_to_fen(pos, root_record(pos));
+        ASSERT_EQ(parse_fen_960(written.c_str()), "");
+        EXPECT_EQ(position_to_fen(pos, root_record(pos)), written);
+        EXPECT_EQ(root_record(pos)->key, key);
+        EXPECT_EQ(castling_rooks(root_record(pos)), rooks);
+    }
+}
+
+TEST(Chess960Fen, DiagramShowsTheCastlingField) {
+    parse_fen_960("rkrnnqbb/pppppppp/8/8/8/8/PPPPPPPP/BBQNNRKR w KQkq - 0 1");
+    std::string out = print_board_output(root_record(pos));
+    EXPECT_EQ(out.substr(out.rfind('\n', out.size() - 2)), "\ncastling: HFca\n");
+    parse_fen_960("4k3/8/8/8/8/8/8/4K3 w - - 0 1");
+    out = print_board_output(root_record(pos));
+    EXPECT_EQ(out.substr(out.rfind('\n', out.size() - 2)), "\ncastling: -\n");
+}
+
+// Castling text and where king and rook land. In Chess960 the king takes its
+// own rook; standard chess also reads that form beside its own.
+TEST(Chess960MoveText, CastlingIsWrittenAndReadAsKingTakesRook) {
+    struct Case {
+        bool chess960;
+        const char* fen;
+        const char* text;
+        const char* after;    // "" when the text names no legal move
+        const char* written;  // the text of the move that leads there
+    };
+    const Case cases[] = {
+        {true, "1r4kr/pppppppp/8/8/8/8/PPPPPPPP/1R4KR w HBhb - 0 1", "g1h1",
+         "1r4kr/pppppppp/8/8/8/8/PPPPPPPP/1R3RK1 b hb - 1 1 ", "g1h1"},
+        {true, "1r4kr/pppppppp/8/8/8/8/PPPPPPPP/1R4KR w HBhb - 0 1", "g1b1",
+         "1r4kr/pppppppp/8/8/8/8/PPPPPPPP/2KR3R b hb - 1 1 ", "g1b1"},
+        {true, "r1k4r/pppppppp/8/8/8/8/PPPPPPPP/R1K4R b KQkq - 0 1", "c8a8",
+         "2kr3r/pppppppp/8/8/8/8/PPPPPPPP/R1K4R w HA - 1 2 ", "c8a8"},
+        {true, "r1k4r/pppppppp/8/8/8/8/PPPPPPPP/R1K4R b KQkq - 0 1", "c8h8",
+         "r4rk1/pppppppp/8/8/8/8/PPPPPPPP/R1K4R w HA - 1 2 ", "c8h8"},
+        {true, "rk5r/pppppppp/8/8/8/8/PPPPPPPP/RK5R w KQkq - 0 1", "b1a1",
+         "rk5r/pppppppp/8/8/8/8/PPPPPPPP/2KR3R b ha - 1 1 ", "b1a1"},
+        {true, "rk5r/pppppppp/8/8/8/8/PPPPPPPP/RK5R w KQkq - 0 1", "b1h1",
+         "rk5r/pppppppp/8/8/8/8/PPPPPPPP/R4RK1 b ha - 1 1 ", "b1h1"},
+        {true, "3rkr2/pppppppp/8/8/8/8/PPPPPPPP/3RKR2 w FDfd - 0 1", "e1f1",
+         "3rkr2/pppppppp/8/8/8/8/PPPPPPPP/3R1RK1 b fd - 1 1 ", "e1f1"},
+        {true, "3rkr2/pppppppp/8/8/8/8/PPPPPPPP/3RKR2 w FDfd - 0 1", "e1d1",
+         "3rkr2/pppppppp/8/8/8/8/PPPPPPPP/2KR1R2 b fd - 1 1 ", "e1d1"},
+        {true, "2rk3r/pppppppp/8/8/8/8/PPPPPPPP/2RK3R w HChc - 0 1", "d1c1",
+         "2rk3r/pppppppp/8/8/8/8/PPPPPPPP/2KR3R b hc - 1 1 ", "d1c1"},
+        {true, "1rk3r1/pppppppp/8/8/8/8/PPPPPPPP/1R3KR1 w GBgb - 0 1", "f1g1",
+         "1rk3r1/pppppppp/8/8/8/8/PPPPPPPP/1R3RK1 b gb - 1 1 ", "f1g1"},
+        {true, "4k3/pppppppp/8/8/8/8/PPPPPPPP/4KR1R w F - 0 1", "e1f1",
+         "4k3/pppppppp/8/8/8/8/PPPPPPPP/5RKR b - - 1 1 ", "e1f1"},
+        {true, "4k3/pppppppp/8/8/8/8/PPPPPPPP/R1R1K3 w C - 0 1", "e1c1",
+         "4k3/pppppppp/8/8/8/8/PPPPPPPP/R1KR4 b - - 1 1 ", "e1c1"},
+        // In Chess960 the king's destination is only an ordinary step.
+        {true, "4k3/8/8/8/8/8/8/5K1R w H - 0 1", "f1g1", "4k3/8/8/8/8/8/8/6KR b - - 1 1 ", "f1g1"},
+        {true, "4k3/8/8/8/8/8/8/5K1R w H - 0 1", "f1h1", "4k3/8/8/8/8/8/8/5RK1 b - - 1 1 ", "f1h1"},
+        {true, "r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1", "e1g1", "", ""},
+        {true, "r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1", "e1h1", "r3k2r/8/8/8/8/8/8/R4RK1 b ha - 1 1 ", "e1h1"},
+        // Standard chess: the king's step as ever; the king taking its rook is read too.
+        {false, "r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1", "e1g1", "r3k2r/8/8/8/8/8/8/R4RK1 b kq - 1 1 ", "e1g1"},
+        {false, "r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1", "e1h1", "r3k2r/8/8/8/8/8/8/R4RK1 b kq - 1 1 ", "e1g1"},
+        {false, "r3k2r/8/8/8/8/8/8/R3K2R b KQkq - 0 1", "e8a8", "2kr3r/8/8/8/8/8/8/R3K2R w KQ - 1 2 ", "e8c8"},
+        {false, "r3k2r/8/8/8/8/8/8/R3K2R b KQkq - 0 1", "e8c8", "2kr3r/8/8/8/8/8/8/R3K2R w KQ - 1 2 ", "e8c8"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.fen) + " moves " + c.text);
+        PlyRecord* root = setup_position(c.fen, c.chess960);
+        bool found = find_and_make_text_move(pos, parse_move_text(c.text), 0, root) != 0;
+        EXPECT_EQ(found, *c.after != 0);
+        if (!found) continue;
+        EXPECT_EQ(position_to_fen(pos, root), c.after);
+        EXPECT_TRUE(board_is_consistent(pos, root));
+        setup_position(c.fen, c.chess960);
+        generate_legal_moves(pos, root);
+        std::string written;
+        for (int i = 0; i < root->move_count; i++) {
+            if (!make_move(pos, i, root, root->next)) continue;
+            bool leads_there = position_to_fen(pos, root->next) == c.after;
+            unmake_move(pos, i, root);
+            if (leads_there) written = move_to_text(pos, root->moves[i]);
+        }
+        EXPECT_EQ(written, c.written);
+    }
+}
+
+// Every legal move's text names that move and no other, so a bestmove or a
+// principal variation always reads back.
+TEST(Chess960MoveText, EveryLegalMoveReadsBackFromItsText) {
+    for (const PerftCase& c : load_perft960_table()) {
+        SCOPED_TRACE(c.fen);
+        PlyRecord* root = setup_position(c.fen.c_str(), true);
+        int legal = generate_legal_moves(pos, root);
+        for (int i = 0; i < legal; i++) {
+            const std::string text = move_to_text(pos, root->moves[i]);
+            const Move word = parse_move_text(text.c_str());
+            for (int j = 0; j < legal; j++)
+                EXPECT_EQ(text_names_move(pos, root->moves[j], word, (word & MOVE_PROMOTION) != 0), i == j)
+                    << text << " names " << move_to_text(pos, root->moves[j]);
+        }
+    }
+}
+
+// A right goes with its rook leaving or being taken on its start square,
+// both with the king moving; another rook on the same wing takes no right with it.
+TEST(Chess960Fen, RightsFollowTheirRooks) {
+    struct Case {
+        const char* fen;
+        const char* moves;
+        const char* rights;
+    };
+    const Case cases[] = {
+        {"4k3/pppppppp/8/8/8/8/PPPPPPP1/4KR1R w F - 0 1", "h1h2", "F"},
+        {"4k3/pppppppp/8/8/8/8/PPPPPPP1/4KR1R w F - 0 1", "f1g1", "-"},
+        {"4k3/pppppppp/8/8/8/8/PPPPPPP1/4KR1R w H - 0 1", "f1g1", "H"},
+        {"4k3/pppppppp/8/8/8/8/PPPPPPP1/4KR1R w H - 0 1", "h1h2", "-"},
+        {"1r3k1r/B7/8/8/8/8/6b1/R1K4R w HAhb - 0 1", "a7b8", "HAh"},
+        {"1r3k1r/B7/8/8/8/8/6b1/R1K4R w HAhb - 0 1", "a7b8 g2h1", "Ah"},
+        {"1r3k1r/B7/8/8/8/8/6b1/R1K4R w HAhb - 0 1", "c1d2", "hb"},
+        {"1r3k1r/B7/8/8/8/8/6b1/R1K4R w HAhb - 0 1", "a1b1 f8e8", "H"},
+        {"3rkr2/pppppppp/8/8/8/8/PPPPP1PP/3RKR2 w FDfd - 0 1", "f1f2 d8c8", "Df"},
+        {"rkrnnqbb/pppppppp/8/8/8/8/PPPPPPPP/BRNQKNRB w GBca - 0 1", "g2g3 b7b6 h1a8", "GBc"},
+        {"rkrnnqbb/pppppppp/8/8/8/8/PPPPPPPP/BRNQKNRB w GBca - 0 1", "g2g3 b7b6 h1a8 b8a8", "GB"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.fen) + " moves " + c.moves);
+        PlyRecord* root = setup_position(c.fen, true);
+        apply_move_list(pos, c.moves, root);
+        ASSERT_EQ(pos.info.history_count, int(strlen(c.moves) + 1) / 5);
+        std::string fen = position_to_fen(pos, root);
+        std::vector<std::string> fields = split_words(fen);
+        ASSERT_GE(fields.size(), 3u);
+        EXPECT_EQ(fields[2], c.rights);
+        EXPECT_TRUE(board_is_consistent(pos, root));
+    }
 }
 
 // ---- Position stack ----------------------------------------------------------------

@@ -35,7 +35,7 @@ std::string describe(const std::vector<Move>& moves) {
     std::string text;
     char buf[32];
     for (Move m : moves) {
-        snprintf(buf, sizeof buf, "%s/%c/%02x ", move_to_text(m).c_str(), PIECE_LETTERS[move_piece(m) % 12],
+        snprintf(buf, sizeof buf, "%s/%c/%02x ", move_to_text(test_pos(), m).c_str(), PIECE_LETTERS[move_piece(m) % 12],
                  m & 0xFF);
         text += buf;
     }
@@ -549,7 +549,7 @@ struct WalkReport {
 void note(WalkReport& report, bool ok, const char* what, Move m) {
     if (ok) return;
     if (report.failures++ == 0)
-        report.first_failure = std::string(what) + " after " + move_to_text(m) + " in " +
+        report.first_failure = std::string(what) + " after " + move_to_text(*report.pos, m) + " in " +
                                position_to_fen(*report.pos, &report.pos->records[0]);
 }
 
@@ -580,8 +580,8 @@ void walk(Position& pos, int depth, PlyRecord* rec, WalkReport& report) {
         note(report, pos.board.side == (mover ^ 1), "side not flipped", m);
         int king = lowest_square(pos.board.pieces[make_piece(KING, mover)]);
         note(report, !square_attacked(pos.board, king, mover ^ 1), "mover's king left attacked", m);
-        note(report, next->castling == (before.cur.castling & castle_mask[from] & castle_mask[to]), "castling rights",
-             m);
+        const int* kept = pos.castling_rules.rights_kept;
+        note(report, next->castling == (before.cur.castling & kept[from] & kept[to]), "castling rights", m);
         note(report, next->ep_square == ((m & MOVE_DOUBLE_STEP) ? (from + to) / 2 : 0), "ep square", m);
         note(report, next->check_count == before.next.check_count && next->checker_square == before.next.checker_square,
              "check info of the next record not put back", m);
@@ -633,6 +633,24 @@ TEST(MakeMove, TreeWalkKeepsEverythingExact) {
         walk(pos, c.depth, root, report);
         EXPECT_EQ(report.failures, 0) << report.first_failure;
         EXPECT_EQ(report.leaves, c.leaves);
+    }
+}
+
+// Every move two plies deep from each Chess960 table position: keys, rights
+// and the board stay exact through castling of every shape, and make's own
+// legality test counts what the table counts.
+TEST(MakeMove, Chess960TreeWalkKeepsEverythingExact) {
+    Position& pos = test_pos();
+    for (const PerftCase& c : load_perft960_table()) {
+        SCOPED_TRACE(c.name + ": " + c.fen);
+        ASSERT_GE(c.nodes.size(), 2u);
+        PlyRecord* root = setup_position(c.fen.c_str(), true);
+        ASSERT_TRUE(board_is_consistent(pos, root));
+        WalkReport report;
+        report.pos = &pos;
+        walk(pos, 2, root, report);
+        EXPECT_EQ(report.failures, 0) << report.first_failure;
+        EXPECT_EQ(report.leaves, c.nodes[1]);
     }
 }
 
@@ -700,6 +718,20 @@ TEST(Repetition, PawnMoveSetsTheBoundary) {
         EXPECT_EQ(is_repetition(pos, root), c.expected) << "entry " << c.entry;
         pos.history[c.entry] = saved;
     }
+}
+
+// Castling is a reversible move, and the rights are part of the position.
+TEST(Repetition, Chess960CastlingRightsTakePart) {
+    Position& pos = test_pos();
+    PlyRecord* root = setup_position("1r4kr/pppppppp/8/8/8/8/PPPPPPPP/1R4KR w HBhb - 0 1", true);
+    apply_move_list(pos, "b1a1 b8a8 a1b1 a8b8", root);
+    ASSERT_EQ(pos.info.history_count, 4);
+    EXPECT_EQ(is_repetition(pos, root), 0) << "the long rights are gone";
+    apply_move_list(pos, "b1a1 b8a8 a1b1 a8b8", root);
+    EXPECT_EQ(is_repetition(pos, root), 1);
+    apply_move_list(pos, "g1h1", root);
+    EXPECT_EQ(pos.info.halfmove_clock, 9);
+    EXPECT_EQ(pos.info.irreversible_index, 0);
 }
 
 // ---- The legal list and its sort ---------------------------------------------------------
@@ -1069,6 +1101,18 @@ TEST(Perft, ShallowTable) {
         SCOPED_TRACE(c.name + ": " + c.fen);
         ASSERT_FALSE(c.nodes.empty());
         PlyRecord* root = setup_position(c.fen.c_str());
+        for (int depth = 1; depth <= 3 && depth <= int(c.nodes.size()); depth++)
+            EXPECT_EQ(perft_count(pos, depth, root), c.nodes[depth - 1]) << "depth " << depth;
+        EXPECT_TRUE(board_is_consistent(pos, root));
+    }
+}
+
+TEST(Perft, ShallowChess960Table) {
+    Position& pos = test_pos();
+    for (const PerftCase& c : load_perft960_table()) {
+        SCOPED_TRACE(c.name + ": " + c.fen);
+        ASSERT_FALSE(c.nodes.empty());
+        PlyRecord* root = setup_position(c.fen.c_str(), true);
         for (int depth = 1; depth <= 3 && depth <= int(c.nodes.size()); depth++)
             EXPECT_EQ(perft_count(pos, depth, root), c.nodes[depth - 1]) << "depth " << depth;
         EXPECT_TRUE(board_is_consistent(pos, root));

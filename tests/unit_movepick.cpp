@@ -31,7 +31,7 @@ PlyRecord* prepare(const char* fen) {
 
 Move find_move(const PlyRecord* rec, const std::string& text) {
     for (int i = 0; i < rec->move_count; i++) {
-        std::string t = move_to_text(rec->moves[i]);
+        std::string t = move_to_text(test_pos(), rec->moves[i]);
         if (t == text || (text.size() == 4 && t == text + "q")) return rec->moves[i];
     }
     return 0;
@@ -44,7 +44,7 @@ std::vector<std::string> picked_order(PlyRecord* rec, Move hash_move, int ply = 
     std::vector<std::string> order;
     for (int i = 0; i < rec->move_count; i++) {
         pick_move(rec, scores, i);
-        order.push_back(move_to_text(rec->moves[i]));
+        order.push_back(move_to_text(test_pos(), rec->moves[i]));
     }
     return order;
 }

@@ -306,10 +306,19 @@ TEST(Think, FindsMateInTwo) {
     EXPECT_NE(out.find("bestmove d5f6 "), std::string::npos) << out;
 }
 
-TEST(Think, AMateStopsTheDeepening) {
-    std::string out = think_to_depth(MATE_IN_TWO, 12);
+// On the clock a mate ends the deepening once the depth is well past its
+// length (a mate in 2 is 3 plies); an explicit depth is searched to the end.
+TEST(Think, AMateStopsTheDeepeningOnlyOnTheClock) {
+    SearchLimits limits = default_limits();
+    limits.clock_given = limits.time_given[WHITE] = true;
+    limits.time[WHITE] = 1000000;
+    std::string out = think_output(MATE_IN_TWO, limits);
     EXPECT_NE(out.find("bestmove d5f6 "), std::string::npos) << out;
-    EXPECT_EQ(out.find("info depth 8"), std::string::npos) << out;
+    EXPECT_NE(out.find("info depth 11"), std::string::npos) << out;
+    EXPECT_EQ(out.find("info depth 12"), std::string::npos) << out;
+    out = think_to_depth(MATE_IN_TWO, 16);
+    EXPECT_NE(out.find("bestmove d5f6 "), std::string::npos) << out;
+    EXPECT_NE(out.find("info depth 16 "), std::string::npos) << out;
 }
 
 TEST(Think, MatedOnTheOpponentsNextMoveIsMateMinusOne) {
@@ -398,7 +407,7 @@ TEST(Think, SearchmovesRestrictTheRoot) {
     SearchLimits limits = default_limits();
     limits.depth = 5;
     for (int i = 0; i < root->move_count; i++)
-        if (std::string(move_to_text(root->moves[i])) == "a2a3") limits.searchmoves[limits.searchmove_count++] = root->moves[i];
+        if (std::string(move_to_text(test_pos(), root->moves[i])) == "a2a3") limits.searchmoves[limits.searchmove_count++] = root->moves[i];
     ASSERT_EQ(limits.searchmove_count, 1);
     std::string out = think_output(START_FEN, limits);
     EXPECT_NE(out.find("bestmove a2a3 "), std::string::npos) << out;
@@ -457,7 +466,7 @@ TEST(Think, ReturnsTheMoveAndScoreItPrints) {
         std::string out = think_output(c.fen, c.limits, &result);
         std::smatch m;
         ASSERT_TRUE(std::regex_search(out, m, std::regex("bestmove (\\S+) "))) << out;
-        EXPECT_EQ(m[1].str(), move_to_text(result.best_move)) << c.fen;
+        EXPECT_EQ(m[1].str(), move_to_text(test_pos(), result.best_move)) << c.fen;
         // The last score printed: "score mate 0" of a root without moves ends its line.
         std::string printed;
         const std::regex score("score ((cp|mate) -?\\d+)");
