@@ -264,6 +264,12 @@ int64_t now_ms() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+#ifdef _WIN32
+long process_id() { return long(_getpid()); }
+#else
+long process_id() { return long(getpid()); }
+#endif
+
 // ---- Output --------------------------------------------------------------------------
 
 static bool output_muted = false;
@@ -285,6 +291,42 @@ void log_print(const char* format, ...) {
     fwrite(buffer, 1, len, stdout);
     fflush(stdout);
 }
+
+#ifdef _WIN32
+static int saved_stderr = -1;
+
+void stderr_mute(bool muted) {
+    fflush(stderr);
+    if (muted && saved_stderr < 0) {
+        int null_file = _open("NUL", _O_WRONLY);
+        if (null_file < 0) return;
+        saved_stderr = _dup(2);
+        _dup2(null_file, 2);
+        _close(null_file);
+    } else if (!muted && saved_stderr >= 0) {
+        _dup2(saved_stderr, 2);
+        _close(saved_stderr);
+        saved_stderr = -1;
+    }
+}
+#else
+static int saved_stderr = -1;
+
+void stderr_mute(bool muted) {
+    fflush(stderr);
+    if (muted && saved_stderr < 0) {
+        int null_file = open("/dev/null", O_WRONLY);
+        if (null_file < 0) return;
+        saved_stderr = dup(2);
+        dup2(null_file, 2);
+        close(null_file);
+    } else if (!muted && saved_stderr >= 0) {
+        dup2(saved_stderr, 2);
+        close(saved_stderr);
+        saved_stderr = -1;
+    }
+}
+#endif
 
 // ---- Files ---------------------------------------------------------------------
 

@@ -22,6 +22,9 @@ LineStatus read_line(std::string& line);
 // Milliseconds of monotonic wall time.
 int64_t now_ms();
 
+// This process's id (names its private temporary files).
+long process_id();
+
 // MinGW builds take the C99 printf (%lld, %zu), which the compiler checks
 // under its own name.
 #ifdef __MINGW32__
@@ -36,6 +39,8 @@ int64_t now_ms();
 void log_print(const char* format, ...) __attribute__((format(BRIK_PRINTF_FORMAT, 1, 2)));
 // While muted, log_print prints nothing (the benchmark's searches).
 void log_mute(bool muted);
+// While muted, whatever a library writes to standard error goes nowhere.
+void stderr_mute(bool muted);
 
 // Replaces the file at `path` by `data` so that a reader sees the old file or
 // the whole new one, never a part: the bytes go to a temporary file of a name
