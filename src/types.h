@@ -58,3 +58,9 @@ constexpr Move make_move_word(int from, int to, int piece, Move flags) {
 // Scores: centipawns from the side to move's view; a side mated at ply p scores p - MATE.
 constexpr int MATE = 32767;
 constexpr int MATE_BOUND = 32000;  // beyond +-MATE_BOUND a score is a mate score
+// A tablebase win found at ply p scores TABLEBASE_WIN - p: a band of its own
+// below the mate band, so that no table result is ever taken for a mate.
+// Beyond +-TABLEBASE_WIN_BOUND a score is decisive: a table result or a mate.
+constexpr int TABLEBASE_PLY_SPAN = 128;  // more than any search ply
+constexpr int TABLEBASE_WIN = MATE_BOUND - 1 - TABLEBASE_PLY_SPAN;
+constexpr int TABLEBASE_WIN_BOUND = TABLEBASE_WIN - TABLEBASE_PLY_SPAN;
