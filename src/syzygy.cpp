@@ -58,7 +58,7 @@ static int kind_of_letter(char c) {
     }
 }
 
-// False for any name that is not "K...vK....rtbw" or ".rtbz" with one king a side.
+// False for any name but "K...vK...", then ".rtbw" or ".rtbz": one king a side, first.
 static bool parse_table_name(const std::string& name, TableMaterial& m, bool& dtz) {
     memset(&m, 0, sizeof m);
     size_t dot = name.size() >= 5 ? name.size() - 5 : std::string::npos;
@@ -67,18 +67,17 @@ static bool parse_table_name(const std::string& name, TableMaterial& m, bool& dt
     dtz = name[dot + 4] == 'z';
     int side = 0;
     for (size_t i = 0; i < dot; i++) {
-        if (name[i] == 'v') {
-            if (side == 1 || i == 0) return false;
+        if (name[i] == 'v' && side == 0) {
             side = 1;
             continue;
         }
         int kind = kind_of_letter(name[i]);
-        if (kind < 0) return false;
+        bool side_start = i == 0 || name[i - 1] == 'v';
+        if (kind < 0 || (kind == KING) != side_start) return false;
         m.count[side][kind]++;
         m.men++;
     }
-    if (side != 1 || m.count[0][KING] != 1 || m.count[1][KING] != 1) return false;
-    return m.men <= SYZYGY_MAX_MEN;
+    return side == 1 && m.count[0][KING] == 1 && m.count[1][KING] == 1 && m.men <= SYZYGY_MAX_MEN;
 }
 
 int syzygy_table_men(const std::string& name) {
@@ -483,8 +482,8 @@ constexpr int RANK_RULE50_MARGIN = 100;
 int syzygy_men(const BoardState& board) { return popcount(board.occupancy[WHITE] | board.occupancy[BLACK]); }
 
 int syzygy_probe_wdl(const Position& pos, const PlyRecord* rec) {
-    if (!largest_men || rec->castling || pos.info.halfmove_clock) return WDL_NONE;
     const BoardState& b = pos.board;
+    if (!largest_men || rec->castling || pos.info.halfmove_clock || syzygy_men(b) > largest_men) return WDL_NONE;
     const U64* p = b.pieces;
     unsigned result = tb_probe_wdl(b.occupancy[WHITE], b.occupancy[BLACK], p[W_KING] | p[B_KING],
                                    p[W_QUEEN] | p[B_QUEEN], p[W_ROOK] | p[B_ROOK], p[W_BISHOP] | p[B_BISHOP],

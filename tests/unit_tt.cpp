@@ -65,6 +65,30 @@ TEST_F(HashTableTest, MateScoresAreStoredAsDistanceFromTheNode) {
     EXPECT_EQ(hit.score, 300);
 }
 
+// Table wins move with the ply like mates, and stay in their band, never
+// reaching the mate band; the scores just outside it do not move.
+TEST_F(HashTableTest, TableScoresAreStoredAsDistanceFromTheNode) {
+    const U64 key = 43;
+    struct Case {
+        int stored;  // at ply 9
+        int read;    // at ply 2
+    } cases[] = {
+        {TABLEBASE_WIN - 9, TABLEBASE_WIN - 2},
+        {-(TABLEBASE_WIN - 9), -(TABLEBASE_WIN - 2)},
+        {TABLEBASE_WIN - MAX_PLY, TABLEBASE_WIN - MAX_PLY + 7},
+        {TABLEBASE_WIN_BOUND, TABLEBASE_WIN_BOUND},
+        {-TABLEBASE_WIN_BOUND, -TABLEBASE_WIN_BOUND},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored);
+        hash_store(key, 9, 0, c.stored, 0, 4, BOUND_LOWER);
+        TTHit hit;
+        ASSERT_TRUE(hash_probe(key, 2, hit));
+        EXPECT_EQ(hit.score, c.read);
+        EXPECT_LE(hit.score, MATE_BOUND);
+    }
+}
+
 TEST_F(HashTableTest, EarlierSearchesStillGiveMovesAndScores) {
     const U64 key = 7777;
     hash_store(key, 0, 0x00010203u, 40, 10, 6, BOUND_EXACT);
