@@ -317,6 +317,20 @@ std::string syzygy_check_file(const std::string& path, const std::string& name) 
 
 static int largest_men = 0;
 static bool dtz_loaded = false;
+
+bool syzygy_available() {
+#ifdef BRIK_SYZYGY
+    return true;
+#else
+    return false;
+#endif
+}
+
+int syzygy_largest() { return largest_men; }
+bool syzygy_has_dtz() { return dtz_loaded; }
+
+#ifdef BRIK_SYZYGY
+
 static std::string private_folder;
 
 static void remove_private_folder(const std::string& folder) {
@@ -392,19 +406,6 @@ static std::vector<TableFile> tables_in_folder(const std::string& folder, std::v
     if (found.empty() && !error) lines.push_back("Syzygy: no tables in folder " + folder);
     return found;
 }
-
-bool syzygy_available() {
-#ifdef BRIK_SYZYGY
-    return true;
-#else
-    return false;
-#endif
-}
-
-int syzygy_largest() { return largest_men; }
-bool syzygy_has_dtz() { return dtz_loaded; }
-
-#ifdef BRIK_SYZYGY
 
 // Points the library at `folder` (every table file in it already checked).
 // An empty folder unloads: the library must never be given an empty path,
