@@ -24,9 +24,11 @@ constexpr uint32_t DTZ_MAGIC = 0xa50c66d7;   // bytes d7 66 0c a5
 // A table's data blocks start and end on a multiple of 64 bytes; a 16-byte checksum follows.
 constexpr uint64_t FILE_ALIGNMENT = 64;
 constexpr uint64_t FILE_TAIL = 16;
-// The header (piece orders, symbol tables, value maps) lies in the first bytes;
-// a table whose header runs past this many is refused.
-constexpr size_t MAX_HEADER_BYTES = 1u << 20;
+// The header (piece orders, symbol tables, value maps) lies in the first bytes:
+// read FIRST_HEADER_BYTES, four times more while it runs past them, and a
+// table whose header runs past MAX_HEADER_BYTES is refused.
+constexpr size_t FIRST_HEADER_BYTES = 1u << 16;
+constexpr size_t MAX_HEADER_BYTES = 1u << 22;
 // Piece codes in a header: 1-6 white pawn..king, 9-14 black.
 constexpr int CODE_COLOUR_BIT = 8;
 #ifdef _WIN32
@@ -215,9 +217,8 @@ static bool codes_match(const int* codes, int men, const TableMaterial& m) {
            (memcmp(seen[0], m.count[1], sizeof seen[0]) == 0 && memcmp(seen[1], m.count[0], sizeof seen[1]) == 0);
 }
 
-// The file size the header describes; 0 when the header itself is not sound.
-static uint64_t described_size(const unsigned char* bytes, size_t length, const TableMaterial& m, bool dtz) {
-    HeaderReader r{bytes, length, 0, false};
+// The file size the layout read at `r` describes; 0 when it is not sound.
+static uint64_t layout_size(HeaderReader& r, const TableMaterial& m, bool dtz) {
     const unsigned layout = r.byte(4);
     const bool pawns = m.count[0][PAWN] + m.count[1][PAWN] > 0;
     if (((layout & 2) != 0) != pawns) return 0;
@@ -281,6 +282,16 @@ static uint64_t described_size(const unsigned char* bytes, size_t length, const 
     return (end + FILE_ALIGNMENT - 1) / FILE_ALIGNMENT * FILE_ALIGNMENT + FILE_TAIL;
 }
 
+// The file size the header describes; 0 when the header itself is not sound
+// or (`overrun`) runs past the bytes given.
+static uint64_t described_size(const unsigned char* bytes, size_t length, const TableMaterial& m, bool dtz,
+                               bool& overrun) {
+    HeaderReader r{bytes, length, 0, false};
+    uint64_t size = layout_size(r, m, dtz);
+    overrun = r.overrun;
+    return overrun ? 0 : size;
+}
+
 std::string syzygy_check_file(const std::string& path, const std::string& name) {
     TableMaterial m;
     bool dtz;
@@ -293,14 +304,28 @@ std::string syzygy_check_file(const std::string& path, const std::string& name) 
     if (size % FILE_ALIGNMENT != FILE_TAIL) return "size " + std::to_string(size) + " is no table's";
     FILE* file = fopen(path.c_str(), "rb");
     if (!file) return "cannot be opened";
-    std::vector<unsigned char> header(size_t(size < MAX_HEADER_BYTES ? size : MAX_HEADER_BYTES));
-    size_t got = fread(header.data(), 1, header.size(), file);
+    const size_t most = size_t(size < MAX_HEADER_BYTES ? size : MAX_HEADER_BYTES);
+    std::vector<unsigned char> header;
+    uint64_t described = 0;
+    bool overrun = true;
+    for (size_t want = FIRST_HEADER_BYTES < most ? FIRST_HEADER_BYTES : most; overrun;
+         want = want * 4 < most ? want * 4 : most) {
+        size_t had = header.size();
+        header.resize(want);
+        if (fread(header.data() + had, 1, want - had, file) != want - had) {
+            fclose(file);
+            return "cannot be read";
+        }
+        uint32_t magic = uint32_t(header[0]) | uint32_t(header[1]) << 8 | uint32_t(header[2]) << 16 |
+                         uint32_t(header[3]) << 24;
+        if (magic != (dtz ? DTZ_MAGIC : WDL_MAGIC)) {
+            fclose(file);
+            return "wrong magic number";
+        }
+        described = described_size(header.data(), header.size(), m, dtz, overrun);
+        if (want == most) break;
+    }
     fclose(file);
-    if (got != header.size()) return "cannot be read";
-    uint32_t magic = uint32_t(header[0]) | uint32_t(header[1]) << 8 | uint32_t(header[2]) << 16 |
-                     uint32_t(header[3]) << 24;
-    if (magic != (dtz ? DTZ_MAGIC : WDL_MAGIC)) return "wrong magic number";
-    uint64_t described = described_size(header.data(), header.size(), m, dtz);
     if (!described) return "damaged header";
     if (described != size)
         return "size " + std::to_string(size) + " where its header describes " + std::to_string(described) +
