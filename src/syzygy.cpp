@@ -31,6 +31,16 @@ constexpr size_t FIRST_HEADER_BYTES = 1u << 16;
 constexpr size_t MAX_HEADER_BYTES = 1u << 22;
 // Piece codes in a header: 1-6 white pawn..king, 9-14 black.
 constexpr int CODE_COLOUR_BIT = 8;
+// Placements of the first three unique men (kings among them) under the
+// board's symmetries, and of the two kings alone.
+constexpr uint64_t THREE_UNIQUE_PLACEMENTS = 31332;
+constexpr uint64_t TWO_KINGS_PLACEMENTS = 462;
+#ifdef BRIK_SYZYGY  // loading and probing: with the library only
+// The library's ranks of root moves: a win safely within the fifty-move rule
+// ranks RANK_SCALE, a sure loss -RANK_SCALE; a win or loss that the rule
+// may cut short ranks within RANK_RULE50_MARGIN of zero.
+constexpr int RANK_SCALE = 1000;
+constexpr int RANK_RULE50_MARGIN = 100;
 #ifdef _WIN32
 constexpr char PATH_SEPARATOR = ';';
 #else
@@ -38,6 +48,7 @@ constexpr char PATH_SEPARATOR = ':';
 #endif
 constexpr const char* PRIVATE_FOLDER_PREFIX = "brik-syzygy-";
 constexpr int PRIVATE_FOLDER_TRIES = 100;
+#endif
 
 // ---- Table names -------------------------------------------------------------------
 
@@ -103,13 +114,8 @@ static uint64_t binomial(int n, int k) {
     return r;
 }
 
-// Placements of the first three unique men (kings among them) under the
-// board's symmetries, and of the two kings alone.
-constexpr uint64_t THREE_UNIQUE_PLACEMENTS = 31332;
-constexpr uint64_t TWO_KINGS_PLACEMENTS = 462;
-
-// Pawn squares ordered so that the leading pawn's file group is found first:
-// files a-d take the odd ranks of this order, e-h the even ones.
+// Pawn squares in the order the index places them: files a-d take the odd
+// numbers, e-h the even ones, so a leading pawn on a-d comes first.
 static const int PAWN_ORDER[64] = {
     0,  0,  0,  0,  0,  0,  0,  0,
     47, 35, 23, 11, 10, 22, 34, 46,
@@ -167,6 +173,7 @@ static bool read_stream(HeaderReader& r, uint64_t index_size, StreamSizes& s, un
     int max_len = int(r.byte(r.at + 8));
     int min_len = int(r.byte(r.at + 9));
     if (r.overrun || block_bits > 32 || index_bits > 63 || max_len < min_len) return false;
+    if (real_blocks > (~uint64_t(0) >> 32 >> block_bits)) return false;  // sizes beyond any disk
     int lengths = max_len - min_len + 1;
     uint64_t symbols = r.word16(r.at + 10 + 2 * uint64_t(lengths));
     r.at += 12 + 2 * uint64_t(lengths) + 3 * symbols + (symbols & 1);
@@ -498,12 +505,6 @@ std::vector<std::string> syzygy_load(const std::string& path) {
 }
 
 // ---- Probing ---------------------------------------------------------------------------
-
-// The library's ranks of root moves: a win safely within the fifty-move rule
-// ranks RANK_SCALE, a sure loss -RANK_SCALE; a win or loss that the rule
-// may cut short ranks within RANK_RULE50_MARGIN of zero.
-constexpr int RANK_SCALE = 1000;
-constexpr int RANK_RULE50_MARGIN = 100;
 
 int syzygy_men(const BoardState& board) { return popcount(board.occupancy[WHITE] | board.occupancy[BLACK]); }
 
