@@ -358,6 +358,7 @@ static void set_option(const std::vector<std::string>& words, size_t at) {
     } else if (same_word(name, "SyzygyPath")) {
         // The search has ended: setoption waits for it, so no thread probes now.
         for (const std::string& line : syzygy_load(value)) log_print("info string %s\n", line.c_str());
+        hash_clear();  // results of the old tables (or of none) are not the new tables'
     } else if (same_word(name, "SyzygyProbeDepth")) {
         if (!numeric || n < 1 || n > MAX_TB_PROBE_DEPTH)
             log_print("info string SyzygyProbeDepth must be a number from 1 to %i, not \"%s\"\n", MAX_TB_PROBE_DEPTH,
@@ -365,13 +366,17 @@ static void set_option(const std::vector<std::string>& words, size_t at) {
         else
             tb_probe_depth = int(n);
     } else if (same_word(name, "Syzygy50MoveRule")) {
+        bool before = tb_rule50;
         set_check("Syzygy50MoveRule", value, tb_rule50);
+        if (tb_rule50 != before) hash_clear();  // stored table results followed the other rule
     } else if (same_word(name, "SyzygyProbeLimit")) {
         if (!numeric || n < 0 || n > SYZYGY_MAX_MEN)
             log_print("info string SyzygyProbeLimit must be a number from 0 to %i, not \"%s\"\n", SYZYGY_MAX_MEN,
                       echo(value).c_str());
-        else
+        else if (tb_probe_limit != int(n)) {
             tb_probe_limit = int(n);
+            hash_clear();  // stored table results may be of tables no longer probed
+        }
     } else if (!name.empty()) {
         log_print("info string No such option: %s\n", echo(name).c_str());
     }

@@ -353,9 +353,13 @@ TEST(SyzygySearch, TbhitsShowOnlyWhileTablesAreLoaded) {
     EXPECT_EQ(closing_tbhits(unprobed), 0) << joined(unprobed.lines);
     EXPECT_LT(std::abs(unprobed.score), TABLE_BAND) << joined(unprobed.lines);
 
+    // Unloaded, the tables leave nothing behind: no tbhits, no table scores.
+    EXPECT_EQ(engine_reply_to(e, "setoption name SyzygyProbeLimit value 7"), std::vector<std::string>{});
+    search(e, position, "go depth 6");
     engine_reply_to(e, "setoption name SyzygyPath value <empty>");
     Outcome after = search(e, position, "go depth 6");
     EXPECT_FALSE(contains(after.lines, "tbhits")) << joined(after.lines);
+    EXPECT_LT(std::abs(after.score), TABLE_BAND) << joined(after.lines);
 }
 
 // Several threads probe the same tables at once.
