@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // Scores beyond this are table results (or mates); see types.h.
-constexpr int TABLE_BAND = 31743;
+constexpr int TABLE_BAND = 31615;
 constexpr int DRAW_MARGIN = 2;  // a cursed win under the fifty-move rule scores this much
 
 std::string tables_folder() {
