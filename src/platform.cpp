@@ -14,6 +14,7 @@
 #else
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -266,8 +267,20 @@ int64_t now_ms() {
 
 #ifdef _WIN32
 long process_id() { return long(_getpid()); }
+
+bool process_running(long id) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, DWORD(id));
+    if (!process) return GetLastError() == ERROR_ACCESS_DENIED;
+    DWORD code = 0;
+    bool running = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+    CloseHandle(process);
+    return running;
+}
 #else
 long process_id() { return long(getpid()); }
+
+// Signal 0 only asks whether the process exists (EPERM: it does, as another user's).
+bool process_running(long id) { return id > 0 && (kill(pid_t(id), 0) == 0 || errno == EPERM); }
 #endif
 
 // ---- Output --------------------------------------------------------------------------

@@ -22,8 +22,10 @@ LineStatus read_line(std::string& line);
 // Milliseconds of monotonic wall time.
 int64_t now_ms();
 
-// This process's id (names its private temporary files).
+// This process's id (names its private temporary files), and whether the
+// process of an id is still running.
 long process_id();
+bool process_running(long id);
 
 // MinGW builds take the C99 printf (%lld, %zu), which the compiler checks
 // under its own name.

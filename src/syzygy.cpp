@@ -373,12 +373,27 @@ static void remove_private_folder(const std::string& folder) {
 
 static void remove_folder_at_exit() { remove_private_folder(private_folder); }
 
+// Removes the folders that engines which ended without their exit handlers
+// (killed by a GUI, say) left in `base`.
+static void remove_abandoned_folders(const fs::path& base) {
+    std::error_code error;
+    const std::string prefix = PRIVATE_FOLDER_PREFIX;
+    for (fs::directory_iterator it(base, error), end; !error && it != end; it.increment(error)) {
+        std::string name = it->path().filename().string();
+        if (name.compare(0, prefix.size(), prefix) != 0) continue;
+        long owner = strtol(name.c_str() + prefix.size(), nullptr, 10);
+        std::error_code ignored;
+        if (owner > 0 && owner != process_id() && !process_running(owner)) fs::remove_all(it->path(), ignored);
+    }
+}
+
 // A new, empty folder of this process's own in the temporary directory ("" when none can be made).
 static std::string make_private_folder() {
     static unsigned serial = 0;
     std::error_code error;
     fs::path base = fs::temp_directory_path(error);
     if (error) return "";
+    if (serial == 0) remove_abandoned_folders(base);
     for (int i = 0; i < PRIVATE_FOLDER_TRIES; i++) {
         fs::path folder = base / (std::string(PRIVATE_FOLDER_PREFIX) + std::to_string(process_id()) + "-" +
                                   std::to_string(serial++));

@@ -29,9 +29,17 @@ std::string tables_folder() {
     return given && *given ? given : BRIK_SYZYGY_TABLES;
 }
 
+// Ends the engine however the test ends: asked to quit first, so that it
+// removes its private folder of tables itself.
 struct EngineGuard {
     EngineProcess& e;
-    ~EngineGuard() { engine_stop(e); }
+    ~EngineGuard() {
+        if (e.pid > 0 && e.exit_status < 0) {
+            engine_send(e, "quit\n");
+            engine_wait_exit(e, 5000);
+        }
+        engine_stop(e);
+    }
 };
 
 bool contains(const std::vector<std::string>& lines, const std::string& text) {
