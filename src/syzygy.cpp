@@ -29,6 +29,10 @@ constexpr uint64_t FILE_TAIL = 16;
 // table whose header runs past MAX_HEADER_BYTES is refused.
 constexpr size_t FIRST_HEADER_BYTES = 1u << 16;
 constexpr size_t MAX_HEADER_BYTES = 1u << 22;
+// The index and block-size tables after the header are checked against each
+// other when they take at most this many bytes; larger tables get the size
+// check alone, so that loading stays quick.
+constexpr uint64_t STREAM_TABLES_CHECK_BYTES = 16u << 20;
 // Piece codes in a header: 1-6 white pawn..king, 9-14 black.
 constexpr int CODE_COLOUR_BIT = 8;
 // Placements of the first three unique men (kings among them) under the
@@ -154,16 +158,21 @@ struct HeaderReader {
 };
 
 // One compressed stream: its header part is read at r.at (which moves past
-// it); the sizes of its index table, block-size table and data blocks.
+// it); the sizes of its index table, block-size table and data blocks, and
+// what a check of those two tables needs.
 struct StreamSizes {
     uint64_t index, block_sizes, data;
+    uint64_t positions;     // values the stream holds (its index size)
+    unsigned index_bits;    // an index entry every 2^index_bits values
+    uint64_t real_blocks;   // blocks holding values; block_sizes / 2 counts the spare ones too
+    uint64_t index_at, block_sizes_at;  // file offsets of the two tables
 };
 
 static bool read_stream(HeaderReader& r, uint64_t index_size, StreamSizes& s, unsigned& flags) {
     flags = r.byte(r.at);
     if (flags & 0x80) {  // one value for the whole table: no stream
         r.at += 2;
-        s = {0, 0, 0};
+        s = StreamSizes{};
         return !r.overrun;
     }
     unsigned block_bits = r.byte(r.at + 1);
@@ -181,7 +190,10 @@ static bool read_stream(HeaderReader& r, uint64_t index_size, StreamSizes& s, un
     s.index = 6 * indices;
     s.block_sizes = 2 * (real_blocks + spare_blocks);
     s.data = (uint64_t(1) << block_bits) * real_blocks;
-    return !r.overrun;
+    s.positions = index_size;
+    s.index_bits = index_bits;
+    s.real_blocks = real_blocks;
+    return !r.overrun && index_bits > 0;
 }
 
 // Runs of identical men after the first group, as the index groups them.
@@ -225,7 +237,8 @@ static bool codes_match(const int* codes, int men, const TableMaterial& m) {
 }
 
 // The file size the layout read at `r` describes; 0 when it is not sound.
-static uint64_t layout_size(HeaderReader& r, const TableMaterial& m, bool dtz) {
+// The streams with index and block-size tables go to `tables`.
+static uint64_t layout_size(HeaderReader& r, const TableMaterial& m, bool dtz, std::vector<StreamSizes>& tables) {
     const unsigned layout = r.byte(4);
     const bool pawns = m.count[0][PAWN] + m.count[1][PAWN] > 0;
     if (((layout & 2) != 0) != pawns) return 0;
@@ -278,9 +291,16 @@ static uint64_t layout_size(HeaderReader& r, const TableMaterial& m, bool dtz) {
     if (r.overrun) return 0;
     uint64_t end = r.at;
     for (int f = 0; f < files; f++)
-        for (int side = 0; side < sides; side++) end += streams[f][side].index;
+        for (int side = 0; side < sides; side++) {
+            streams[f][side].index_at = end;
+            end += streams[f][side].index;
+        }
     for (int f = 0; f < files; f++)
-        for (int side = 0; side < sides; side++) end += streams[f][side].block_sizes;
+        for (int side = 0; side < sides; side++) {
+            streams[f][side].block_sizes_at = end;
+            end += streams[f][side].block_sizes;
+            if (streams[f][side].index) tables.push_back(streams[f][side]);
+        }
     for (int f = 0; f < files; f++)
         for (int side = 0; side < sides; side++) {
             end = (end + FILE_ALIGNMENT - 1) / FILE_ALIGNMENT * FILE_ALIGNMENT;
@@ -292,11 +312,34 @@ static uint64_t layout_size(HeaderReader& r, const TableMaterial& m, bool dtz) {
 // The file size the header describes; 0 when the header itself is not sound
 // or (`overrun`) runs past the bytes given.
 static uint64_t described_size(const unsigned char* bytes, size_t length, const TableMaterial& m, bool dtz,
-                               bool& overrun) {
+                               bool& overrun, std::vector<StreamSizes>& tables) {
     HeaderReader r{bytes, length, 0, false};
-    uint64_t size = layout_size(r, m, dtz);
+    tables.clear();
+    uint64_t size = layout_size(r, m, dtz, tables);
     overrun = r.overrun;
     return overrun ? 0 : size;
+}
+
+// Whether a stream's block-size and index tables (in `bytes`, which start at
+// file offset `base`) agree with it: block b holds sizes[b] + 1 values, the
+// real blocks hold all the stream's values, and index entry i names the block
+// and offset of value (i << index_bits) + 2^(index_bits - 1). The library
+// walks from an entry's block to the value it wants, so tables that agree
+// keep it inside the stream.
+static bool stream_tables_agree(const std::vector<unsigned char>& bytes, uint64_t base, const StreamSizes& s) {
+    HeaderReader r{bytes.data(), bytes.size(), 0, false};
+    const uint64_t blocks = s.block_sizes / 2;
+    std::vector<uint64_t> first_value(blocks + 1, 0);  // values before block b
+    for (uint64_t b = 0; b < blocks; b++)
+        first_value[b + 1] = first_value[b] + r.word16(s.block_sizes_at - base + 2 * b) + 1;
+    if (r.overrun || first_value[s.real_blocks] != s.positions) return false;
+    for (uint64_t i = 0; i < s.index / 6; i++) {
+        uint64_t entry = s.index_at - base + 6 * i;
+        uint64_t block = r.word32(entry), offset = r.word16(entry + 4);
+        if (r.overrun || block > blocks) return false;
+        if (first_value[block] + offset != (i << s.index_bits) + (uint64_t(1) << (s.index_bits - 1))) return false;
+    }
+    return true;
 }
 
 std::string syzygy_check_file(const std::string& path, const std::string& name) {
@@ -313,6 +356,7 @@ std::string syzygy_check_file(const std::string& path, const std::string& name) 
     if (!file) return "cannot be opened";
     const size_t most = size_t(size < MAX_HEADER_BYTES ? size : MAX_HEADER_BYTES);
     std::vector<unsigned char> header;
+    std::vector<StreamSizes> streams;
     uint64_t described = 0;
     bool overrun = true;
     for (size_t want = FIRST_HEADER_BYTES < most ? FIRST_HEADER_BYTES : most; overrun;
@@ -329,15 +373,31 @@ std::string syzygy_check_file(const std::string& path, const std::string& name) 
             fclose(file);
             return "wrong magic number";
         }
-        described = described_size(header.data(), header.size(), m, dtz, overrun);
+        described = described_size(header.data(), header.size(), m, dtz, overrun, streams);
         if (want == most) break;
     }
-    fclose(file);
-    if (!described) return "damaged header";
-    if (described != size)
+    if (!described || described != size) {
+        fclose(file);
+        if (!described) return "damaged header";
         return "size " + std::to_string(size) + " where its header describes " + std::to_string(described) +
                " (cut short or damaged)";
-    return "";
+    }
+    // The index and block-size tables lie together after the header.
+    std::string problem;
+    if (!streams.empty()) {
+        uint64_t from = streams.front().index_at;
+        uint64_t to = streams.back().block_sizes_at + streams.back().block_sizes;
+        if (to - from <= STREAM_TABLES_CHECK_BYTES) {
+            std::vector<unsigned char> tables(size_t(to - from));
+            if (fseek(file, long(from), SEEK_SET) != 0 || fread(tables.data(), 1, tables.size(), file) != tables.size())
+                problem = "cannot be read";
+            for (const StreamSizes& stream : streams)
+                if (problem.empty() && !stream_tables_agree(tables, from, stream))
+                    problem = "index or block-size table damaged";
+        }
+    }
+    fclose(file);
+    return problem;
 }
 
 // ---- Loading ---------------------------------------------------------------------------

@@ -219,6 +219,9 @@ TEST(SyzygyLoading, DamagedTablesAreRefusedByName) {
         {"cut short, its size still like a table's", good.substr(0, good.size() / 2 / 64 * 64 + 16), false},
         {"all zeros", std::string(good.size(), '\0'), false},
         {"the wrong size", good.substr(0, good.size() - 10), false},
+        // KRvKR's block-size table takes bytes 1454-1801.
+        {"a stretch of its block-size table zeroed", good.substr(0, 1500) + std::string(256, '\0') + good.substr(1756),
+         false},
         {"a folder named like a table", "", true},
     };
     for (const Case& c : cases) {

@@ -103,6 +103,12 @@ TEST(TableFiles, DamagedCopiesAreRefused) {
         {"win/draw/loss bytes under a distance-to-zero name", "KQvKR.rtbz", good, "wrong magic number"},
         {"another table's bytes", "KQvKB.rtbw", good, "damaged header"},
         {"a piece code garbled", "KQvKR.rtbw", good.substr(0, 6) + '\xff' + good.substr(7), "damaged header"},
+        // KQvKR's block-size tables take bytes 2306-2857, its data blocks start at 2880.
+        {"a stretch of its block-size tables zeroed", "KQvKR.rtbw",
+         good.substr(0, 2400) + std::string(256, '\0') + good.substr(2656), "index or block-size table damaged"},
+        {"everything after its first 2 KB zeroed (this one crashes the library)", "KQvKR.rtbw",
+         good.substr(0, 2048) + std::string(good.size() - 2048 - 16, '\0') + good.substr(good.size() - 16),
+         "index or block-size table damaged"},
         {"a folder named like a table", "KQvKR.rtbw", "", "not a regular file", true},
     };
     for (const Case& c : cases) {
