@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/mman.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -265,6 +266,24 @@ int64_t now_ms() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+#ifdef _WIN32
+long process_id() { return long(_getpid()); }
+
+bool process_running(long id) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, DWORD(id));
+    if (!process) return GetLastError() == ERROR_ACCESS_DENIED;
+    DWORD code = 0;
+    bool running = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+    CloseHandle(process);
+    return running;
+}
+#else
+long process_id() { return long(getpid()); }
+
+// Signal 0 only asks whether the process exists (EPERM: it does, as another user's).
+bool process_running(long id) { return id > 0 && (kill(pid_t(id), 0) == 0 || errno == EPERM); }
+#endif
+
 // ---- Output --------------------------------------------------------------------------
 
 static bool output_muted = false;
@@ -314,6 +333,42 @@ void clear_zeroed(void* memory, size_t bytes) {
     memset(memory, 0, bytes);
 }
 
+#endif
+
+#ifdef _WIN32
+static int saved_stderr = -1;
+
+void stderr_mute(bool muted) {
+    fflush(stderr);
+    if (muted && saved_stderr < 0) {
+        int null_file = _open("NUL", _O_WRONLY);
+        if (null_file < 0) return;
+        saved_stderr = _dup(2);
+        _dup2(null_file, 2);
+        _close(null_file);
+    } else if (!muted && saved_stderr >= 0) {
+        _dup2(saved_stderr, 2);
+        _close(saved_stderr);
+        saved_stderr = -1;
+    }
+}
+#else
+static int saved_stderr = -1;
+
+void stderr_mute(bool muted) {
+    fflush(stderr);
+    if (muted && saved_stderr < 0) {
+        int null_file = open("/dev/null", O_WRONLY);
+        if (null_file < 0) return;
+        saved_stderr = dup(2);
+        dup2(null_file, 2);
+        close(null_file);
+    } else if (!muted && saved_stderr >= 0) {
+        dup2(saved_stderr, 2);
+        close(saved_stderr);
+        saved_stderr = -1;
+    }
+}
 #endif
 
 // ---- Files ---------------------------------------------------------------------

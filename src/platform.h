@@ -23,6 +23,11 @@ LineStatus read_line(std::string& line);
 // Milliseconds of monotonic wall time.
 int64_t now_ms();
 
+// This process's id (names its private temporary files), and whether the
+// process of an id is still running.
+long process_id();
+bool process_running(long id);
+
 // MinGW builds take the C99 printf (%lld, %zu), which the compiler checks
 // under its own name.
 #ifdef __MINGW32__
@@ -37,6 +42,8 @@ int64_t now_ms();
 void log_print(const char* format, ...) __attribute__((format(BRIK_PRINTF_FORMAT, 1, 2)));
 // While muted, log_print prints nothing (the benchmark's searches).
 void log_mute(bool muted);
+// While muted, whatever a library writes to standard error goes nowhere.
+void stderr_mute(bool muted);
 
 // Memory for large tables, page-aligned and zero-filled by the system: pages
 // nobody has touched cost nothing, so a fresh table is free at start. False

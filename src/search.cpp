@@ -11,6 +11,7 @@
 #include "movegen.h"
 #include "movepick.h"
 #include "platform.h"
+#include "syzygy.h"
 #include "timeman.h"
 #include "tt.h"
 
@@ -58,6 +59,10 @@ constexpr double LMR_BASE = 0.75;
 constexpr double LMR_DIVISOR = 2.25;
 constexpr int LMR_HISTORY_DIVISOR = 6000;
 constexpr int DELTA_MARGIN = 200;           // quiescence: a capture that cannot reach alpha
+constexpr int TB_STORE_DEPTH_BONUS = 6;     // a table result is stored as deeper than the node
+constexpr int TB_CURSED_SCORE = 2;          // a cursed win under the fifty-move rule: a draw, by a hair better
+
+static_assert(MAX_PLY < TABLEBASE_PLY_SPAN, "table scores must stay in their band at every ply");
 
 // Helper threads skip some iterations so that the threads spread over
 // neighbouring depths: helper i searches depth d unless
@@ -90,6 +95,9 @@ SearchLimits default_limits() {
     SearchLimits l;
     memset(&l, 0, sizeof l);
     l.depth = MAX_SEARCH_DEPTH;
+    l.tb_probe_depth = DEFAULT_TB_PROBE_DEPTH;
+    l.tb_probe_limit = SYZYGY_MAX_MEN;
+    l.tb_rule50 = true;
     return l;
 }
 
@@ -126,6 +134,7 @@ static SearchThread* init_search_thread(SearchThread* t, SearchPool& pool, int i
     clear_move_ordering(t->ordering);
     clear_pawn_table(t->pawns);
     t->nodes.store(0, std::memory_order_relaxed);
+    t->tb_hits.store(0, std::memory_order_relaxed);
     t->check_mask = CHECK_EVERY_NODES - 1;
     t->seldepth = t->completed_depth = 0;
     return t;
@@ -195,6 +204,12 @@ U64 search_nodes(const SearchPool& pool) {
     return total;
 }
 
+U64 search_tb_hits(const SearchPool& pool) {
+    U64 total = 0;
+    for (const SearchThread* t : pool.threads) total += t->tb_hits.load(std::memory_order_relaxed);
+    return total;
+}
+
 void clear_search_memory(SearchPool& pool) {
     hash_clear();
     for (SearchThread* t : pool.threads) {
@@ -215,8 +230,17 @@ std::string score_text(int score) {
     return text;
 }
 
+int tablebase_score(int wdl, int ply, bool rule50) {
+    const int draw_reach = rule50 ? WDL_CURSED_WIN : WDL_DRAW;  // results at most this far from 0 are draws
+    if (wdl > draw_reach) return TABLEBASE_WIN - ply;
+    if (wdl < -draw_reach) return ply - TABLEBASE_WIN;
+    return wdl * TB_CURSED_SCORE;
+}
+
 std::string wdl_text(int score, int phase) {
-    Wdl wdl = score > MATE_BOUND ? Wdl{1000, 0, 0} : score < -MATE_BOUND ? Wdl{0, 0, 1000} : eval_wdl(score, phase);
+    Wdl wdl = score > TABLEBASE_WIN_BOUND    ? Wdl{1000, 0, 0}
+              : score < -TABLEBASE_WIN_BOUND ? Wdl{0, 0, 1000}
+                                             : eval_wdl(score, phase);
     char text[40];
     snprintf(text, sizeof text, " wdl %i %i %i", wdl.win, wdl.draw, wdl.loss);
     return text;
@@ -238,17 +262,31 @@ static std::string pv_string(const Position& pos, const int* pv, int length) {
     return text;
 }
 
+// " tbhits N" while tables are loaded, else nothing.
+static std::string tb_hits_text(const SearchPool& pool) {
+    if (!pool.tb_largest) return "";
+    return " tbhits " + std::to_string((unsigned long long)search_tb_hits(pool));
+}
+
+// The score a line shows: a root in the tables shows their result unless
+// the search has found a mate.
+static int shown_score(const SearchPool& pool, int score) {
+    bool mate = score > MATE_BOUND || score < -MATE_BOUND;
+    return pool.root_in_tables && !mate ? pool.root_table_score : score;
+}
+
 // One score line; `multipv` 0 leaves the multipv field out (a single line).
 static void print_line(const SearchThread& t, int depth, int multipv, int score, const int* pv, int pv_length) {
     int64_t elapsed = elapsed_ms(*t.pool);
     U64 nodes = search_nodes(*t.pool);
     char line_number[24] = "";
     if (multipv) snprintf(line_number, sizeof line_number, " multipv %i", multipv);
+    score = shown_score(*t.pool, score);
     // The board is the root's between iterations, when lines are printed.
     std::string wdl = t.pool->limits.show_wdl ? wdl_text(score, game_phase(t.pos.board)) : "";
-    log_print("info depth %i seldepth %i%s score %s%s nodes %llu time %lld nps %llu pv %s\n", depth, t.seldepth,
+    log_print("info depth %i seldepth %i%s score %s%s nodes %llu time %lld nps %llu%s pv %s\n", depth, t.seldepth,
               line_number, score_text(score).c_str(), wdl.c_str(), (unsigned long long)nodes, (long long)elapsed,
-              nps(nodes, elapsed), pv_string(t.pos, pv, pv_length).c_str());
+              nps(nodes, elapsed), tb_hits_text(*t.pool).c_str(), pv_string(t.pos, pv, pv_length).c_str());
 }
 
 static void print_score_line(const SearchThread& t, int depth, int score) {
@@ -257,8 +295,8 @@ static void print_score_line(const SearchThread& t, int depth, int score) {
 
 static void print_node_report(const SearchPool& pool, U64 nodes) {
     int64_t elapsed = elapsed_ms(pool);
-    log_print("info time %lld nodes %llu nps %llu hashfull %i cpuload 1000\n", (long long)elapsed,
-              (unsigned long long)nodes, nps(nodes, elapsed), hash_full());
+    log_print("info time %lld nodes %llu nps %llu hashfull %i%s cpuload 1000\n", (long long)elapsed,
+              (unsigned long long)nodes, nps(nodes, elapsed), hash_full(), tb_hits_text(pool).c_str());
 }
 
 // ---- Limits ------------------------------------------------------------------------
@@ -424,6 +462,41 @@ int search(SearchThread& t, int alpha, int beta, int depth, PlyRecord* rec, bool
          (hit.bound == BOUND_UPPER && hit.score <= alpha)))
         return hit.score;
 
+    // 2b. The tablebases, after a capture or a pawn move (the tables know
+    // nothing of the fifty-move counter, so only its zero is exact) without
+    // castling rights. A win or loss is a bound: the search may still find a
+    // mate. Deep enough nodes only, unless smaller tables are cheap to probe.
+    int tb_best = -MATE, max_value = MATE;
+    const SearchPool& pool = *t.pool;
+    if (pool.tb_men && ply > 0 && pos.info.halfmove_clock == 0 && rec->castling == 0) {
+        const int men = syzygy_men(pos.board);
+        if (men <= pool.tb_men && (depth >= pool.limits.tb_probe_depth || men < pool.tb_largest)) {
+            int wdl = syzygy_probe_wdl(pos, rec);
+            if (wdl != WDL_NONE) {
+                t.tb_hits.store(t.tb_hits.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+                const int value = tablebase_score(wdl, ply, pool.limits.tb_rule50);
+                const int bound = value > TABLEBASE_WIN_BOUND    ? BOUND_LOWER
+                                  : value < -TABLEBASE_WIN_BOUND ? BOUND_UPPER
+                                                                 : BOUND_EXACT;
+                if (bound == BOUND_EXACT || (bound == BOUND_LOWER ? value >= beta : value <= alpha)) {
+                    int stored_depth = depth + TB_STORE_DEPTH_BONUS < MAX_PLY - 1 ? depth + TB_STORE_DEPTH_BONUS
+                                                                                   : MAX_PLY - 1;
+                    hash_store(rec->key, ply, 0, value, EVAL_NONE, stored_depth, bound);
+                    return value;
+                }
+                // A PV node searches on within what the table allows.
+                if (pv_node) {
+                    if (bound == BOUND_LOWER) {
+                        tb_best = value;
+                        if (alpha < value) alpha = value;
+                    } else {
+                        max_value = value;
+                    }
+                }
+            }
+        }
+    }
+
     // 3. Static evaluation, sharpened by a stored bound on the real score.
     int eval = EVAL_NONE;
     if (!in_check) {
@@ -442,7 +515,7 @@ int search(SearchThread& t, int alpha, int beta, int depth, PlyRecord* rec, bool
 
     if (!pv_node && !in_check) {
         // 4. Reverse futility: far above beta, a quiet position stays there.
-        if (depth <= RFP_MAX_DEPTH && eval - RFP_MARGIN * (depth - improving) >= beta && eval < MATE_BOUND)
+        if (depth <= RFP_MAX_DEPTH && eval - RFP_MARGIN * (depth - improving) >= beta && eval < TABLEBASE_WIN_BOUND)
             return eval;
 
         // 5. Razoring: far below alpha, only captures could help.
@@ -453,7 +526,7 @@ int search(SearchThread& t, int alpha, int beta, int depth, PlyRecord* rec, bool
 
         // 6. Null move: if passing still fails high, a real move will too.
         if (depth >= NULL_MIN_DEPTH && eval >= beta && ply > 0 && (ss - 1)->move != 0 &&
-            beta > -MATE_BOUND && beta < MATE_BOUND && null_move_material(pos.board, pos.board.side)) {
+            beta > -TABLEBASE_WIN_BOUND && beta < TABLEBASE_WIN_BOUND && null_move_material(pos.board, pos.board.side)) {
             int excess = (eval - beta) / NULL_EVAL_DIVISOR;
             int r = NULL_BASE_REDUCTION + depth / NULL_DEPTH_DIVISOR + (excess < 3 ? excess : 3);
             ss->move = 0;
@@ -463,7 +536,7 @@ int search(SearchThread& t, int alpha, int beta, int depth, PlyRecord* rec, bool
             unmake_null_move(pos, rec);
             if (stopped(t)) return 0;
             if (score >= beta) {
-                if (score >= MATE_BOUND) score = beta;  // an unproven mate
+                if (score >= TABLEBASE_WIN_BOUND) score = beta;  // an unproven mate or table win
                 hash_store(rec->key, ply, 0, score, ss->static_eval, depth, BOUND_LOWER);
                 return score;
             }
@@ -481,7 +554,7 @@ int search(SearchThread& t, int alpha, int beta, int depth, PlyRecord* rec, bool
     score_moves(pos.board, t.ordering, rec, scores, hash_move, ss->killers, previous);
 
     const int entry_alpha = alpha;
-    int best = -MATE, legal = 0, quiet_count = 0;
+    int best = tb_best, legal = 0, quiet_count = 0;
     Move best_move = 0;
     Move quiets[MAX_MOVES];
     bool skip_quiets = false;
@@ -494,7 +567,7 @@ int search(SearchThread& t, int alpha, int beta, int depth, PlyRecord* rec, bool
 
         // 8a. Pruning of moves that are very unlikely to matter, once a move
         // has saved the node from being mated.
-        if (!pv_node && best > -MATE_BOUND && !in_check) {
+        if (!pv_node && best > -TABLEBASE_WIN_BOUND && !in_check) {
             if (quiet) {
                 if (depth <= LMP_MAX_DEPTH && quiet_count >= late_move_limit(depth, improving)) {
                     skip_quiets = true;
@@ -558,7 +631,8 @@ int search(SearchThread& t, int alpha, int beta, int depth, PlyRecord* rec, bool
     // 9. No legal move: mate or stalemate.
     if (legal == 0) return in_check ? ply - MATE : 0;
 
-    if (best >= beta && !is_tactical(best_move))
+    if (best > max_value) best = max_value;  // never above what the table allows
+    if (best >= beta && best_move && !is_tactical(best_move))
         update_quiet_stats(t.ordering, ss->killers, best_move, quiets, quiet_count, depth, previous);
     int bound = best >= beta ? BOUND_LOWER : best > entry_alpha && best_move ? BOUND_EXACT : BOUND_UPPER;
     hash_store(rec->key, ply, best_move, best, ss->static_eval, depth, bound);
@@ -741,6 +815,19 @@ static void set_time_limits(SearchPool& pool, const SearchLimits& l, int side) {
     else pool.budget = time_budget(DEFAULT_CLOCK_MS, 0, 0, l.move_overhead);
 }
 
+// Fresh records of the root record's moves.
+static void set_root_moves(SearchThread& t) {
+    PlyRecord* root = root_record(t.pos);
+    for (int i = 0; i < root->move_count; i++) {
+        RootMove& rm = t.root_moves[i];
+        rm.move = root->moves[i];
+        rm.score = rm.previous_score = -MATE;
+        rm.depth = 0;
+        rm.nodes = 0;
+        rm.pv_length = 0;
+    }
+}
+
 // A thread's own state at the start of a search: the game, its legal root
 // moves, a fresh stack and counters, aged history.
 static void prepare_thread(SearchThread& t, const Position& game) {
@@ -755,20 +842,32 @@ static void prepare_thread(SearchThread& t, const Position& game) {
     for (StackEntry& e : t.stack) e = StackEntry{EVAL_NONE, 0, {0, 0}};
     // The root's own evaluation: nodes two plies down compare with it (improving).
     stack_at(t, 0)->static_eval = root->check_count ? EVAL_NONE : evaluate(t.pos, root, &t.pawns);
-    for (int i = 0; i < root->move_count; i++) {
-        RootMove& rm = t.root_moves[i];
-        rm.move = root->moves[i];
-        rm.score = rm.previous_score = -MATE;
-        rm.depth = 0;
-        rm.nodes = 0;
-        rm.pv_length = 0;
-    }
+    set_root_moves(t);
     age_move_ordering(t.ordering);
     t.nodes.store(0, std::memory_order_relaxed);
+    t.tb_hits.store(0, std::memory_order_relaxed);
     t.seldepth = 0;
     t.completed_depth = 0;
     t.pv_length[0] = 0;
     t.check_mask = pool.limits.nodes && pool.threads.size() > 1 ? HELPER_NODE_LIMIT_CHECK - 1 : CHECK_EVERY_NODES - 1;
+}
+
+// A root in the tables keeps only the moves that hold their best result
+// (every thread's root, through the searchmoves list), and shows that result.
+// The kept moves are still searched: a win is driven on to mate.
+static void restrict_to_table_moves(SearchPool& pool, SearchThread& main) {
+    PlyRecord* root = root_record(main.pos);
+    if (!pool.tb_men || syzygy_men(main.pos.board) > pool.tb_men) return;
+    SyzygyRoot tables = syzygy_probe_root(main.pos, root, pool.limits.tb_rule50);
+    if (!tables.found) return;
+    main.tb_hits.store(1, std::memory_order_relaxed);
+    pool.root_in_tables = true;
+    pool.root_table_score = tablebase_score(tables.wdl, 0, pool.limits.tb_rule50);
+    SearchLimits& limits = pool.limits;
+    limits.searchmove_count = tables.kept_count;
+    for (int i = 0; i < tables.kept_count; i++) limits.searchmoves[i] = tables.kept[i];
+    restrict_root_moves(root, limits);
+    set_root_moves(main);
 }
 
 SearchThread& search_prepare(SearchPool& pool, const SearchLimits& given, const Position& game) {
@@ -792,9 +891,16 @@ SearchThread& search_prepare(SearchPool& pool, const SearchLimits& given, const 
     // A mate in N shows within 2N - 1 plies; a little more leaves room for the quiescence.
     if (limits.mate > 0 && 2 * limits.mate + 1 < max_depth) max_depth = 2 * limits.mate + 1;
     pool.max_depth = max_depth;
-    for (SearchThread* t : pool.threads) t->nodes.store(0, std::memory_order_relaxed);
+    for (SearchThread* t : pool.threads) {
+        t->nodes.store(0, std::memory_order_relaxed);
+        t->tb_hits.store(0, std::memory_order_relaxed);
+    }
+    pool.tb_largest = syzygy_largest();
+    pool.tb_men = pool.tb_largest < limits.tb_probe_limit ? pool.tb_largest : limits.tb_probe_limit;
+    pool.root_in_tables = false;
     SearchThread& main = *pool.threads[0];
     prepare_thread(main, game);
+    restrict_to_table_moves(pool, main);
     return main;
 }
 
@@ -804,7 +910,7 @@ static int aspiration_search(SearchThread& t, int depth, int first, int previous
                              RootResult& result) {
     int delta = ASPIRATION_WINDOW;
     int alpha = -MATE, beta = MATE;
-    if (depth >= ASPIRATION_MIN_DEPTH && previous_score > -MATE_BOUND && previous_score < MATE_BOUND) {
+    if (depth >= ASPIRATION_MIN_DEPTH && previous_score > -TABLEBASE_WIN_BOUND && previous_score < TABLEBASE_WIN_BOUND) {
         alpha = previous_score - delta;
         beta = previous_score + delta;
     }
@@ -906,11 +1012,13 @@ SearchResult think(SearchPool& pool, const SearchLimits& given, const Position& 
         t.pv[0][0] = int(root->moves[0]);
         t.pv_length[0] = 1;
         int64_t elapsed = elapsed_ms(pool);
-        std::string wdl = limits.show_wdl ? wdl_text(0, game_phase(pos.board)) : "";
-        log_print("info depth 0 score cp 0%s nodes 0 time %lld nps %llu pv %s\n", wdl.c_str(), (long long)elapsed,
-                  nps(0, elapsed), move_to_text(pos, root->moves[0]).c_str());
+        const int score = shown_score(pool, 0);
+        std::string wdl = limits.show_wdl ? wdl_text(score, game_phase(pos.board)) : "";
+        log_print("info depth 0 score %s%s nodes 0 time %lld nps %llu%s pv %s\n", score_text(score).c_str(),
+                  wdl.c_str(), (long long)elapsed, nps(0, elapsed), tb_hits_text(pool).c_str(),
+                  move_to_text(pos, root->moves[0]).c_str());
         print_bestmove(pool, root->moves[0], 0);
-        return {root->moves[0], 0};
+        return {root->moves[0], score};
     }
 
     start_helpers(pool);
@@ -1022,7 +1130,7 @@ SearchResult think(SearchPool& pool, const SearchLimits& given, const Position& 
             if (rm.move != best_move && int(closing.size()) < lines) closing.push_back(rm);
         print_lines(t, closing.data(), int(closing.size()));
         print_bestmove(pool, best_move, ponder_move);
-        return {best_move, best_score};
+        return {best_move, shown_score(pool, best_score)};
     }
     if (saved_length) {
         memcpy(t.pv[0], saved_pv, sizeof(int) * size_t(saved_length));
@@ -1037,5 +1145,5 @@ SearchResult think(SearchPool& pool, const SearchLimits& given, const Position& 
     }
     print_score_line(t, last_depth, best_score);
     print_bestmove(pool, best_move, ponder_move);
-    return {best_move, best_score};
+    return {best_move, shown_score(pool, best_score)};
 }

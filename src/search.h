@@ -37,9 +37,15 @@ struct SearchLimits {
     int elo;                // play at this level (STRENGTH_MIN_ELO..STRENGTH_MAX_ELO); 0: full strength
     int searchmove_count;   // root moves restricted to these when non-zero
     Move searchmoves[MAX_MOVES];
+    // Tablebases (when loaded): nodes of at most tb_probe_limit men are probed
+    // with tb_probe_depth plies left or more (any depth below the largest
+    // table's men); tb_rule50 makes cursed wins and blessed losses draws.
+    int tb_probe_depth;
+    int tb_probe_limit;
+    bool tb_rule50;
 };
 
-// Fresh limits: no limit given, full depth.
+// Fresh limits: no limit given, full depth, the tablebase options' defaults.
 SearchLimits default_limits();
 
 // Playing levels for people: UCI_Elo's range, as calibrated against other engines.
@@ -54,6 +60,8 @@ constexpr int EVAL_NONE = 32001;   // no static evaluation (in check)
 constexpr int STACK_OFFSET = 2;    // stack entries below the root, for ply - 1 and ply - 2
 constexpr int MAX_THREADS = 1024;
 constexpr int MAX_MULTIPV = 256;
+constexpr int DEFAULT_TB_PROBE_DEPTH = 1;
+constexpr int MAX_TB_PROBE_DEPTH = 100;
 
 // What one ply of a thread's search keeps for the plies below it.
 struct StackEntry {
@@ -93,7 +101,8 @@ struct SearchThread {
     // Written by this thread at every node, read by the others now and then:
     // a cache line of its own, so those reads never stall this thread's work.
     alignas(64) std::atomic<U64> nodes;
-    char nodes_line_end[64 - sizeof(std::atomic<U64>)];
+    std::atomic<U64> tb_hits;  // tablebase probes that found the position
+    char nodes_line_end[64 - 2 * sizeof(std::atomic<U64>)];
 };
 
 // The stack entry of ply `ply` (-STACK_OFFSET at least).
@@ -119,6 +128,13 @@ struct SearchPool {
     TimeBudget budget{0, 0};
     bool use_clock = false;
     U64 next_report = 0;
+    // Tablebases for this search: nodes of up to tb_men men are probed
+    // (0: none), tb_largest is the largest table's. A root in the tables
+    // reports root_table_score unless the search finds a mate.
+    int tb_men = 0;
+    int tb_largest = 0;
+    bool root_in_tables = false;
+    int root_table_score = 0;
     std::atomic<bool> pondering{false};
     std::atomic<bool> stopped{false};   // "stop", a limit or "quit": unwind now
     std::atomic<bool> quitting{false};
@@ -148,8 +164,9 @@ void search_quit(SearchPool& pool);
 // from the "go" (a search that has already used its budget answers at once).
 void search_ponderhit(SearchPool& pool);
 bool search_quitting(const SearchPool& pool);
-// Nodes of the last search, all threads together.
+// Nodes of the last search, all threads together; its tablebase hits likewise.
 U64 search_nodes(const SearchPool& pool);
+U64 search_tb_hits(const SearchPool& pool);
 
 // What a search settled on: the move of its "bestmove" (0 when the root has
 // no legal move) and its score, from the side to move's view.
@@ -170,8 +187,11 @@ void clear_search_memory(SearchPool& pool);
 SearchThread& search_prepare(SearchPool& pool, const SearchLimits& limits, const Position& game);
 int search(SearchThread& t, int alpha, int beta, int depth, PlyRecord* rec, bool cut_node);
 int quiesce(SearchThread& t, int alpha, int beta, PlyRecord* rec);
-// "score cp N" or "score mate N" for a search score.
+// "score cp N" or "score mate N" for a search score (a table result is a large cp).
 std::string score_text(int score);
+// The score of a table result at `ply`: wins in the table band, cursed wins
+// and blessed losses as draws when `rule50` (a hair off zero), else as wins and losses.
+int tablebase_score(int wdl, int ply, bool rule50);
 // " wdl W D L" for a score at a game phase: per mille chances of the side to move.
 std::string wdl_text(int score, int phase);
 // Static draw: the fifty-move rule or material that cannot mate.

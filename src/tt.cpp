@@ -14,7 +14,7 @@ constexpr int AGE_WEIGHT = 8;            // one search of age counts like this m
 constexpr int KEEP_DEEPER_MARGIN = 3;    // an older, deeper result of the same position wins by this
 constexpr int GENERATION_MASK = 63;
 constexpr int HASHFULL_SAMPLE = 1000;    // buckets looked at by hash_full
-constexpr int MATE_IN_MAX = MATE_BOUND;
+constexpr int DECISIVE_SCORE = TABLEBASE_WIN_BOUND;  // table results and mates are stored relative to the node
 
 HashTable hash_table;
 
@@ -87,13 +87,13 @@ static inline int entry_age(int generation_bound) {
     return (hash_table.generation - (generation_bound >> 2)) & GENERATION_MASK;
 }
 
-// Mate scores are stored as distances from the node, and read back as
-// distances from the root.
+// Mate and table scores are stored as distances from the node, and read
+// back as distances from the root.
 static inline int score_to_tt(int score, int ply) {
-    return score > MATE_IN_MAX ? score + ply : score < -MATE_IN_MAX ? score - ply : score;
+    return score > DECISIVE_SCORE ? score + ply : score < -DECISIVE_SCORE ? score - ply : score;
 }
 static inline int score_from_tt(int score, int ply) {
-    return score > MATE_IN_MAX ? score - ply : score < -MATE_IN_MAX ? score + ply : score;
+    return score > DECISIVE_SCORE ? score - ply : score < -DECISIVE_SCORE ? score + ply : score;
 }
 
 // ---- Probe and store -----------------------------------------------------------------

@@ -68,3 +68,11 @@ constexpr int castling_index_of(Move m) { return castling_index(colour_of(move_p
 // Scores: centipawns from the side to move's view; a side mated at ply p scores p - MATE.
 constexpr int MATE = 32767;
 constexpr int MATE_BOUND = 32000;  // beyond +-MATE_BOUND a score is a mate score
+// A tablebase win found at ply p scores TABLEBASE_WIN - p: a band of its own
+// below the mate band, so that no table result is ever taken for a mate.
+// Beyond +-TABLEBASE_WIN_BOUND a score is decisive: a table result or a mate.
+// The band is two spans deep: a win read from the hash table at some ply may
+// lie up to a whole search further on.
+constexpr int TABLEBASE_PLY_SPAN = 128;  // more than any search ply
+constexpr int TABLEBASE_WIN = MATE_BOUND - 1 - TABLEBASE_PLY_SPAN;
+constexpr int TABLEBASE_WIN_BOUND = TABLEBASE_WIN - 2 * TABLEBASE_PLY_SPAN;

@@ -14,6 +14,7 @@
 #include "movegen.h"
 #include "platform.h"
 #include "search.h"
+#include "syzygy.h"
 #include "tt.h"
 
 constexpr int MAX_PERFT_DEPTH = 64;
@@ -35,6 +36,9 @@ static int multipv_option = 1;
 static bool show_wdl = false;
 static bool limit_strength = false;
 static int elo_option = DEFAULT_ELO;
+static int tb_probe_depth = DEFAULT_TB_PROBE_DEPTH;
+static bool tb_rule50 = true;
+static int tb_probe_limit = SYZYGY_MAX_MEN;
 // Lines read during a search that must wait until it is over ("go" among them).
 static std::deque<std::string> deferred_lines;
 static CommandBounds bounds = {0, 0, 0, 0};
@@ -142,6 +146,11 @@ static void print_uci_identity() {
     log_print("option name UCI_Elo type spin default %i min %i max %i\n", DEFAULT_ELO, STRENGTH_MIN_ELO,
               STRENGTH_MAX_ELO);
     log_print("option name UCI_Chess960 type check default false\n");
+    log_print("option name SyzygyPath type string default <empty>\n");
+    log_print("option name SyzygyProbeDepth type spin default %i min 1 max %i\n", DEFAULT_TB_PROBE_DEPTH,
+              MAX_TB_PROBE_DEPTH);
+    log_print("option name Syzygy50MoveRule type check default true\n");
+    log_print("option name SyzygyProbeLimit type spin default %i min 0 max %i\n", SYZYGY_MAX_MEN, SYZYGY_MAX_MEN);
     log_print("uciok\n");
 }
 
@@ -237,6 +246,9 @@ static void go(const std::vector<std::string>& words, size_t at) {
     limits.multipv = multipv_option;
     limits.show_wdl = show_wdl;
     if (limit_strength) limits.elo = elo_option;
+    limits.tb_probe_depth = tb_probe_depth;
+    limits.tb_rule50 = tb_rule50;
+    limits.tb_probe_limit = tb_probe_limit;
     for (size_t i = at; i < words.size(); i++) {
         const std::string& w = words[i];
         long long v = 0;
@@ -347,6 +359,28 @@ static void set_option(const std::vector<std::string>& words, size_t at) {
     } else if (same_word(name, "UCI_Chess960")) {
         // The game record carries the mode: FEN reading, FEN and move text follow it.
         set_check("UCI_Chess960", value, game().chess960);
+    } else if (same_word(name, "SyzygyPath")) {
+        // The search has ended: setoption waits for it, so no thread probes now.
+        for (const std::string& line : syzygy_load(value)) log_print("info string %s\n", line.c_str());
+        hash_clear();  // results of the old tables (or of none) are not the new tables'
+    } else if (same_word(name, "SyzygyProbeDepth")) {
+        if (!numeric || n < 1 || n > MAX_TB_PROBE_DEPTH)
+            log_print("info string SyzygyProbeDepth must be a number from 1 to %i, not \"%s\"\n", MAX_TB_PROBE_DEPTH,
+                      echo(value).c_str());
+        else
+            tb_probe_depth = int(n);
+    } else if (same_word(name, "Syzygy50MoveRule")) {
+        bool before = tb_rule50;
+        set_check("Syzygy50MoveRule", value, tb_rule50);
+        if (tb_rule50 != before) hash_clear();  // stored table results followed the other rule
+    } else if (same_word(name, "SyzygyProbeLimit")) {
+        if (!numeric || n < 0 || n > SYZYGY_MAX_MEN)
+            log_print("info string SyzygyProbeLimit must be a number from 0 to %i, not \"%s\"\n", SYZYGY_MAX_MEN,
+                      echo(value).c_str());
+        else if (tb_probe_limit != int(n)) {
+            tb_probe_limit = int(n);
+            hash_clear();  // stored table results may be of tables no longer probed
+        }
     } else if (!name.empty()) {
         log_print("info string No such option: %s\n", echo(name).c_str());
     }
@@ -438,6 +472,10 @@ void uci_reset() {
     show_wdl = false;
     limit_strength = false;
     elo_option = DEFAULT_ELO;
+    tb_probe_depth = DEFAULT_TB_PROBE_DEPTH;
+    tb_rule50 = true;
+    tb_probe_limit = SYZYGY_MAX_MEN;
+    syzygy_load("");
     if (thread_count(pool()) != 1) set_thread_count(pool(), 1);
     int hash_mb = bounds.hash_mb && bounds.hash_mb < DEFAULT_HASH_MB ? bounds.hash_mb : DEFAULT_HASH_MB;
     if (hash_table.bucket_count != hash_bucket_count(hash_mb)) hash_allocate(hash_mb);

@@ -28,6 +28,10 @@ const std::vector<std::string> UCI_IDENTITY = {
     "option name UCI_LimitStrength type check default false",
     "option name UCI_Elo type spin default 2000 min 1350 max 2100",
     "option name UCI_Chess960 type check default false",
+    "option name SyzygyPath type string default <empty>",
+    "option name SyzygyProbeDepth type spin default 1 min 1 max 100",
+    "option name Syzygy50MoveRule type check default true",
+    "option name SyzygyProbeLimit type spin default 7 min 0 max 7",
     "uciok",
 };
 const std::string START_FEN_LINE = "fen: rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1 ";

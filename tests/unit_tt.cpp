@@ -2,6 +2,8 @@
 // search still finds, replacement inside a bucket, and hashfull.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "search.h"
 #include "test_support.h"
 #include "tt.h"
@@ -63,6 +65,36 @@ TEST_F(HashTableTest, MateScoresAreStoredAsDistanceFromTheNode) {
     hash_store(key, 5, 0, 300, 0, 4, BOUND_EXACT);
     ASSERT_TRUE(hash_probe(key, 3, hit));
     EXPECT_EQ(hit.score, 300);
+}
+
+// Table wins move with the ply like mates and stay in their band, never
+// reaching the mate band nor falling out of the band even when a win a whole
+// search away is read at the deepest ply; the scores outside it do not move.
+TEST_F(HashTableTest, TableScoresAreStoredAsDistanceFromTheNode) {
+    const U64 key = 43;
+    struct Case {
+        int stored, store_ply;
+        int read, read_ply;
+    } cases[] = {
+        {TABLEBASE_WIN - 9, 9, TABLEBASE_WIN - 2, 2},
+        {-(TABLEBASE_WIN - 9), 9, -(TABLEBASE_WIN - 2), 2},
+        {TABLEBASE_WIN - MAX_PLY, 9, TABLEBASE_WIN - MAX_PLY + 7, 2},
+        {TABLEBASE_WIN - MAX_PLY, 1, TABLEBASE_WIN - 2 * MAX_PLY + 1, MAX_PLY},
+        {-(TABLEBASE_WIN - MAX_PLY), 1, -(TABLEBASE_WIN - 2 * MAX_PLY + 1), MAX_PLY},
+        {TABLEBASE_WIN_BOUND, 9, TABLEBASE_WIN_BOUND, 2},
+        {-TABLEBASE_WIN_BOUND, 9, -TABLEBASE_WIN_BOUND, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored);
+        hash_store(key, c.store_ply, 0, c.stored, 0, 4, BOUND_LOWER);
+        TTHit hit;
+        ASSERT_TRUE(hash_probe(key, c.read_ply, hit));
+        EXPECT_EQ(hit.score, c.read);
+        EXPECT_LE(hit.score, MATE_BOUND);
+        if (c.stored != TABLEBASE_WIN_BOUND && c.stored != -TABLEBASE_WIN_BOUND) {
+            EXPECT_GT(std::abs(hit.score), TABLEBASE_WIN_BOUND);
+        }
+    }
 }
 
 TEST_F(HashTableTest, EarlierSearchesStillGiveMovesAndScores) {
