@@ -24,8 +24,8 @@ constexpr long REPORT_LIMIT_BYTES = 16L << 20;  // the input log stops growing h
 constexpr size_t ECHO_LIMIT = 200;               // longest piece of input quoted back
 constexpr int BENCH_DEFAULT_DEPTH = 12;
 constexpr int BENCH_HASH_MB = 16;
-constexpr int CONSOLE_BENCH_DEPTH = 6;
-constexpr int DEFAULT_ELO = 2000;           // the console "bench": perft 1 to this
+constexpr int CONSOLE_BENCH_DEPTH = 6;           // the console "bench": perft 1 to this
+constexpr int DEFAULT_ELO = 2000;                 // UCI_Elo's default level
 
 static FILE* report_file;
 static long report_bytes;
