@@ -61,6 +61,13 @@ bool load(EngineProcess& e, const std::string& path, std::vector<std::string>* r
     return !contains(lines, "not available in this build");
 }
 
+// Loads the shipped tables; false (skip the test) when the build has no
+// library or the tables are not beside this checkout.
+bool load_shipped(EngineProcess& e, std::vector<std::string>* reply = nullptr) {
+    if (!fs::exists(fs::path(tables_folder()) / "KRvKR.rtbw")) return false;
+    return load(e, tables_folder(), reply);
+}
+
 // A search's closing score as centipawns (mates as +-100000 - N) and its move.
 struct Outcome {
     int score = 0;
@@ -149,7 +156,7 @@ TEST(SyzygyLoading, APathSaysHowManyTablesAndTheLargest) {
     EngineGuard guard{e};
     ASSERT_TRUE(engine_start_uci(e));
     std::vector<std::string> reply;
-    if (!load(e, tables_folder(), &reply)) GTEST_SKIP() << "no Syzygy library in this build";
+    if (!load_shipped(e, &reply)) GTEST_SKIP() << "no Syzygy library in this build, or no tables";
     ASSERT_EQ(reply.size(), 1u) << joined(reply);
     EXPECT_TRUE(std::regex_match(reply[0], std::regex("info string Syzygy: \\d+ tables loaded \\(\\d+ win/draw/loss, "
                                                       "0 distance-to-zero\\), largest 5 men")))
@@ -166,7 +173,7 @@ TEST(SyzygyLoading, BadFoldersAreNamedAndTheEngineGoesOn) {
     EngineProcess e;
     EngineGuard guard{e};
     ASSERT_TRUE(engine_start_uci(e));
-    if (!load(e, tables_folder())) GTEST_SKIP() << "no Syzygy library in this build";
+    if (!load_shipped(e)) GTEST_SKIP() << "no Syzygy library in this build, or no tables";
     fs::path base = make_temp_directory();
     fs::create_directory(base / "empty");
     fs::create_directory(base / "locked");
@@ -229,7 +236,7 @@ TEST(SyzygyLoading, DamagedTablesAreRefusedByName) {
         EngineProcess e;
         EngineGuard guard{e};
         ASSERT_TRUE(engine_start_uci(e));
-        if (!load(e, tables_folder())) GTEST_SKIP() << "no Syzygy library in this build";
+        if (!load_shipped(e)) GTEST_SKIP() << "no Syzygy library in this build, or no tables";
         fs::path copy = make_temp_directory();
         int copied = 0;
         for (const fs::directory_entry& entry : fs::directory_iterator(shipped)) {
@@ -299,7 +306,7 @@ TEST(SyzygySearch, KnownPositionsScoreTheirResultAndTheMoveKeepsIt) {
     EngineGuard guard{e};
     ASSERT_TRUE(engine_start_uci(e));
     if (!fs::exists(fs::path(tables_folder()) / "KBNvKN.rtbw")) GTEST_SKIP() << "no tables in " << tables_folder();
-    if (!load(e, tables_folder())) GTEST_SKIP() << "no Syzygy library in this build";
+    if (!load_shipped(e)) GTEST_SKIP() << "no Syzygy library in this build, or no tables";
     for (const Known& k : KNOWN) {
         SCOPED_TRACE(std::string(k.what) + ": " + k.fen);
         std::string position = std::string("position fen ") + k.fen;
@@ -326,7 +333,7 @@ TEST(SyzygySearch, CursedResultsFollowTheFiftyMoveRuleOption) {
     EngineGuard guard{e};
     ASSERT_TRUE(engine_start_uci(e));
     if (!fs::exists(fs::path(tables_folder()) / "KBNvKN.rtbw")) GTEST_SKIP() << "no tables in " << tables_folder();
-    if (!load(e, tables_folder())) GTEST_SKIP() << "no Syzygy library in this build";
+    if (!load_shipped(e)) GTEST_SKIP() << "no Syzygy library in this build, or no tables";
     struct Case {
         const char* fen;
         int with_rule, without_rule;
@@ -355,7 +362,7 @@ TEST(SyzygySearch, TbhitsShowOnlyWhileTablesAreLoaded) {
     const std::string position = "position fen 3r4/8/8/2k5/8/3R4/8/7K w - - 0 1";
     Outcome before = search(e, position, "go depth 6");
     EXPECT_FALSE(contains(before.lines, "tbhits")) << joined(before.lines);
-    if (!load(e, tables_folder())) GTEST_SKIP() << "no Syzygy library in this build";
+    if (!load_shipped(e)) GTEST_SKIP() << "no Syzygy library in this build, or no tables";
     Outcome loaded = search(e, position, "go depth 6");
     EXPECT_GT(closing_tbhits(loaded), 0) << joined(loaded.lines);
 
@@ -378,7 +385,7 @@ TEST(SyzygySearch, ThreadsProbeTogether) {
     EngineProcess e;
     EngineGuard guard{e};
     ASSERT_TRUE(engine_start_uci(e));
-    if (!load(e, tables_folder())) GTEST_SKIP() << "no Syzygy library in this build";
+    if (!load_shipped(e)) GTEST_SKIP() << "no Syzygy library in this build, or no tables";
     EXPECT_EQ(engine_reply_to(e, "setoption name Threads value 3"), std::vector<std::string>{});
     // Queen and pawn against rook: five men, so the search reaches the tables by captures and promotions.
     Outcome o = search(e, "position fen 8/5k2/8/4P3/8/8/r7/3QK3 w - - 0 1", "go depth 12");
