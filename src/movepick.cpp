@@ -20,16 +20,28 @@ U64 attackers_to(const BoardState& board, U64 occ, int sq) {
 
 // The swap list: each side in turn recaptures on the square with its least
 // valuable attacker; sliders behind a piece that has left join in (x-rays).
-// Either side may stop capturing when that is better for it.
+// Either side may stop capturing when that is better for it. An en-passant
+// victim leaves a square off the target; a promotion gains the new piece at
+// once, and that piece is what the opponent may take back.
 int see(const BoardState& board, Move m) {
     const U64* p = board.pieces;
     int to = move_to(m), from = move_from(m), mover = move_piece(m);
     U64 occ = board.occupancy[0] | board.occupancy[1];
+    int gain[40];
+    if (m & MOVE_EN_PASSANT) {
+        int victim = to ^ 8;  // the pawn passed beside the mover, on the mover's rank
+        occ &= ~bit(victim);
+        gain[0] = piece_value[board.mailbox[victim]];
+    } else {
+        gain[0] = board.mailbox[to] == NO_PIECE ? 0 : piece_value[board.mailbox[to]];
+    }
+    if (m & MOVE_PROMOTION) {
+        mover = make_piece(move_promotion_kind(m), colour_of(mover));
+        gain[0] += piece_value[mover] - piece_value[move_piece(m)];
+    }
     U64 attackers = attackers_to(board, occ, to);
     U64 rooklike = p[B_ROOK] | p[W_ROOK] | p[B_QUEEN] | p[W_QUEEN];
     U64 bishoplike = p[B_BISHOP] | p[W_BISHOP] | p[B_QUEEN] | p[W_QUEEN];
-    int gain[40];
-    gain[0] = board.mailbox[to] == NO_PIECE ? 0 : piece_value[board.mailbox[to]];
     gain[1] = piece_value[mover] - gain[0];
     if ((-gain[0] > gain[1] ? -gain[0] : gain[1]) < 0) return gain[0];
     int d = 1;

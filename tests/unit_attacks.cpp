@@ -438,6 +438,43 @@ TEST(Exchange, SeeCases) {
     }
 }
 
+// En passant and promotion change what the first capture wins: the victim of
+// e.p. is not on the target square, and a promoting pawn becomes the piece
+// the opponent may take back.
+TEST(Exchange, SeeEnPassantAndPromotion) {
+    struct Case {
+        const char* fen;
+        const char* move;
+        int value;
+    };
+    const Case cases[] = {
+        // An undefended e.p. capture wins the pawn; a defended one trades pawns.
+        {"4k3/8/8/3pP3/8/8/8/4K3 w - d6 0 1", "e5d6", 100},
+        {"4k3/2p5/8/3pP3/8/8/8/4K3 w - d6 0 1", "e5d6", 0},
+        {"4k3/8/8/8/3Pp3/8/8/4K3 b - d3 0 1", "e4d3", 100},
+        // Taking e.p. opens the file for a rook behind the victim.
+        {"4k3/8/8/3pP3/8/8/8/3RK3 w - d6 0 1", "e5d6", 100},
+        {"3rk3/8/8/3pP3/8/8/8/4K3 w - d6 0 1", "e5d6", 0},
+        // A quiet promotion gains the queen less the pawn, unless taken back.
+        {"4k3/P7/8/8/8/8/8/4K3 w - - 0 1", "a7a8q", 975 - 100},
+        {"1r2k3/P7/8/8/8/8/8/4K3 w - - 0 1", "a7a8q", 975 - 100 - 975},
+        {"1r2k3/P7/8/8/8/8/8/4K3 w - - 0 1", "a7b8q", 500 + 975 - 100},
+        // An under-promotion counts the piece it makes.
+        {"4k3/P7/8/8/8/8/8/4K3 w - - 0 1", "a7a8n", 325 - 100},
+    };
+    for (const Case& c : cases) {
+        PlyRecord* root = setup_position(c.fen);
+        Move word = parse_move_text(c.move);
+        generate_moves(pos, root);
+        Move m = 0;
+        for (int i = 0; i < root->move_count; i++)
+            if (text_names_move(pos, root->moves[i], word, true)) m = root->moves[i];
+        ASSERT_NE(m, 0u) << c.fen << " " << c.move;
+        EXPECT_EQ(see(pos.board, m), c.value) << c.fen << " " << c.move;
+        EXPECT_TRUE(board_is_consistent(pos, root)) << c.fen;
+    }
+}
+
 // The magics file's hex reader, eight digits a word at a time, against the
 // C library: every byte value at every position of a value, in both cases.
 TEST(MagicsFile, HexDigitsAreReadAsTheCLibraryReadsThem) {
