@@ -334,7 +334,13 @@ bool insufficient_material(const BoardState& board) {
     return popcount(p[W_KNIGHT] | p[B_KNIGHT] | p[W_BISHOP] | p[B_BISHOP]) <= 1;
 }
 
-bool is_draw_by_rule(const Position& pos) { return pos.info.halfmove_clock >= 100 || insufficient_material(pos.board); }
+// The fifty-move rule draws only when the side to move is not checkmated: a
+// mate given on the hundredth half-move stands.
+bool is_draw_by_rule(Position& pos, PlyRecord* rec) {
+    if (insufficient_material(pos.board)) return true;
+    if (pos.info.halfmove_clock < 100) return false;
+    return rec->check_count == 0 || count_legal_moves(pos, rec) > 0;
+}
 
 // ---- Quiescence ----------------------------------------------------------------------
 
@@ -361,7 +367,7 @@ int quiesce(SearchThread& t, int alpha, int beta, PlyRecord* rec) {
     if (stopped(t)) return 0;
     pv_clear(t, ply);
     if (ply > t.seldepth) t.seldepth = ply;
-    if (ply > 0 && (is_repetition(pos, rec) || is_draw_by_rule(pos))) return 0;
+    if (ply > 0 && (is_repetition(pos, rec) || is_draw_by_rule(pos, rec))) return 0;
     const bool in_check = rec->check_count != 0;
     if (ply >= MAX_PLY) return in_check ? 0 : evaluate(pos, rec, &t.pawns);
 
@@ -447,7 +453,7 @@ int search(SearchThread& t, int alpha, int beta, int depth, PlyRecord* rec, bool
 
     // 1. Draws and the ply limit; mate-distance pruning: no line from here
     // can do better than mating at once or worse than being mated now.
-    if (is_repetition(pos, rec) || is_draw_by_rule(pos)) return 0;
+    if (is_repetition(pos, rec) || is_draw_by_rule(pos, rec)) return 0;
     if (ply >= MAX_PLY) return in_check ? 0 : evaluate(pos, rec, &t.pawns);
     if (alpha < ply - MATE) alpha = ply - MATE;
     if (beta > MATE - ply - 1) beta = MATE - ply - 1;

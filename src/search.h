@@ -195,5 +195,5 @@ int tablebase_score(int wdl, int ply, bool rule50);
 // " wdl W D L" for a score at a game phase: per mille chances of the side to move.
 std::string wdl_text(int score, int phase);
 // Static draw: the fifty-move rule or material that cannot mate.
-bool is_draw_by_rule(const Position& pos);
+bool is_draw_by_rule(Position& pos, PlyRecord* rec);
 bool insufficient_material(const BoardState& board);

@@ -227,10 +227,14 @@ TEST(Draws, RulesAndMaterial) {
         {"8/8/4k3/8/8/3K4/4P3/8 w - - 0 1", false},         // a pawn may queen
         {"8/8/4k3/8/8/3KR3/8/8 w - - 100 80", true},        // fifty moves without progress
         {"8/8/4k3/8/8/3KR3/8/8 w - - 99 80", false},
+        // A mate given on the hundredth half-move stands; a check that can be
+        // answered does not stop the rule.
+        {"R5k1/5ppp/8/8/8/8/5PPP/6K1 b - - 100 80", false},
+        {"R5k1/6pp/8/8/8/8/5PPP/6K1 b - - 100 80", true},
     };
     for (const Case& c : cases) {
-        prepare(c.fen);
-        EXPECT_EQ(is_draw_by_rule(test_pos()), c.draw) << c.fen;
+        PlyRecord* root = prepare(c.fen);
+        EXPECT_EQ(is_draw_by_rule(test_pos(), root), c.draw) << c.fen;
     }
 }
 
@@ -251,6 +255,13 @@ TEST(Draws, SearchScoresThemAsDraws) {
         std::string out = think_to_depth(c.fen, c.depth);
         EXPECT_EQ(final_score(out), "cp 0") << c.fen << "\n" << out;
     }
+}
+
+// With the fifty-move counter at 99, the back-rank mate is still a mate.
+TEST(Draws, MateOnTheLastMoveBeforeTheFiftyMoveRule) {
+    std::string out = think_to_depth("6k1/5ppp/8/8/8/8/5PPP/R5K1 w - - 99 80", 4);
+    EXPECT_EQ(final_score(out), "mate 1") << out;
+    EXPECT_NE(out.find("bestmove a1a8"), std::string::npos) << out;
 }
 
 // Kings alone: every line is a draw at once, so even a deep search is quick.
