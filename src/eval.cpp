@@ -56,9 +56,6 @@ constexpr int SCALE_OPPOSITE_BISHOPS = 32;    // bishops of opposite colours and
 constexpr int MOPUP_EDGE = 20;
 constexpr int MOPUP_CORNER = 30;
 constexpr int MOPUP_KINGS = 8;
-// The score shrinks as the fifty-move counter runs: progress (a pawn move or
-// a capture) is worth making while ahead.
-constexpr int FIFTY_MOVE_DIVISOR = 200;
 // The win/draw/loss model (see eval.h), fitted by brik-tuner --fit-wdl on
 // 48,243 positions of "scripts/datagen 2500 7 1500": chances in games at 1500
 // nodes a move, which are drawn less often than games between strong players.
@@ -662,25 +659,28 @@ static int evaluate_terms(const Position& pos, const PlyRecord* rec, PawnTable* 
     int scale = blended > 0 ? endgame_scale(board, WHITE) : blended < 0 ? endgame_scale(board, BLACK) : SCALE_NORMAL;
     int mating = mating_side(board);
     int mopup = mating == WHITE ? mop_up(board, WHITE) : mating == BLACK ? -mop_up(board, BLACK) : 0;
-    int fifty = pos.info.halfmove_clock < 100 ? pos.info.halfmove_clock : 100;
-    int score = (blended * scale / SCALE_NORMAL + mopup) * (FIFTY_MOVE_DIVISOR - fifty) / FIFTY_MOVE_DIVISOR;
+    int score = blended * scale / SCALE_NORMAL + mopup;
     if constexpr (Trace) {
         trace->fixed = fixed;
         trace->phase = phase;
         trace->scale = scale;
         trace->mop_up = mopup;
-        trace->fifty = fifty;
+        trace->fifty = pos.info.halfmove_clock < 100 ? pos.info.halfmove_clock : 100;
     }
     return board.side == WHITE ? score : -score;
 }
 
-int evaluate(const Position& pos, const PlyRecord* rec, PawnTable* pawns) {
+int evaluate_board(const Position& pos, const PlyRecord* rec, PawnTable* pawns) {
     return evaluate_terms<false>(pos, rec, pawns, nullptr);
+}
+
+int evaluate(const Position& pos, const PlyRecord* rec, PawnTable* pawns) {
+    return fifty_move_scaled(evaluate_terms<false>(pos, rec, pawns, nullptr), pos.info.halfmove_clock);
 }
 
 int evaluate_traced(const Position& pos, const PlyRecord* rec, EvalTrace* trace) {
     memset(trace, 0, sizeof *trace);
-    return evaluate_terms<true>(pos, rec, nullptr, trace);
+    return fifty_move_scaled(evaluate_terms<true>(pos, rec, nullptr, trace), pos.info.halfmove_clock);
 }
 
 // ---- Win, draw and loss ------------------------------------------------------------

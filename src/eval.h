@@ -146,8 +146,19 @@ Wdl eval_wdl(int score, int phase, const WdlModel& model = WDL_MODEL);
 // The chances as fractions (win, draw, loss).
 void eval_wdl_chances(double score, double phase, const WdlModel& model, double chances[3]);
 
+// The score shrinks toward zero as the fifty-move counter runs: progress (a
+// pawn move or a capture) is worth making while ahead.
+constexpr int FIFTY_MOVE_DIVISOR = 200;
+inline int fifty_move_scaled(int score, int halfmove_clock) {
+    int fifty = halfmove_clock < 100 ? halfmove_clock : 100;
+    return score * (FIFTY_MOVE_DIVISOR - fifty) / FIFTY_MOVE_DIVISOR;  // toward zero for both colours
+}
+
 // Score of the board position for the side to move, in centipawns. Without
 // a pawn table the pawn terms are computed afresh.
 int evaluate(const Position& pos, const PlyRecord* rec, PawnTable* pawns = nullptr);
+// The same before fifty_move_scaled: what the hash table keeps, since its key
+// does not know the counter.
+int evaluate_board(const Position& pos, const PlyRecord* rec, PawnTable* pawns = nullptr);
 // The same score, with every weight's coefficients written to *trace.
 int evaluate_traced(const Position& pos, const PlyRecord* rec, EvalTrace* trace);

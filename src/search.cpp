@@ -377,7 +377,7 @@ int quiesce(SearchThread& t, int alpha, int beta, PlyRecord* rec) {
                   (hit.bound == BOUND_UPPER && hit.score <= alpha)))
         return hit.score;
 
-    int best, stand_pat = EVAL_NONE;
+    int best, stand_pat = EVAL_NONE, board_eval = EVAL_NONE;
     const int entry_alpha = alpha;
     int scores[MAX_MOVES];
     if (in_check) {
@@ -385,9 +385,10 @@ int quiesce(SearchThread& t, int alpha, int beta, PlyRecord* rec) {
         generate_moves(pos, rec);
         score_moves(pos.board, t.ordering, rec, scores, found ? hit.move : 0, stack_at(t, ply)->killers, 0);
     } else {
-        stand_pat = found && hit.eval != EVAL_NONE ? hit.eval : evaluate(pos, rec, &t.pawns);
+        board_eval = found && hit.eval != EVAL_NONE ? hit.eval : evaluate_board(pos, rec, &t.pawns);
+        stand_pat = fifty_move_scaled(board_eval, pos.info.halfmove_clock);
         if (stand_pat >= beta) {
-            if (!found) hash_store(rec->key, ply, 0, stand_pat, stand_pat, 0, BOUND_LOWER);
+            if (!found) hash_store(rec->key, ply, 0, stand_pat, board_eval, 0, BOUND_LOWER);
             return stand_pat;
         }
         if (stand_pat > alpha) alpha = stand_pat;
@@ -424,7 +425,7 @@ int quiesce(SearchThread& t, int alpha, int beta, PlyRecord* rec) {
     }
     if (in_check && legal == 0) return ply - MATE;
     int bound = best >= beta ? BOUND_LOWER : best > entry_alpha ? BOUND_EXACT : BOUND_UPPER;
-    hash_store(rec->key, ply, best_move, best, stand_pat, 0, bound);
+    hash_store(rec->key, ply, best_move, best, board_eval, 0, bound);
     return best;
 }
 
@@ -504,9 +505,10 @@ int search(SearchThread& t, int alpha, int beta, int depth, PlyRecord* rec, bool
     }
 
     // 3. Static evaluation, sharpened by a stored bound on the real score.
-    int eval = EVAL_NONE;
+    int eval = EVAL_NONE, board_eval = EVAL_NONE;
     if (!in_check) {
-        int static_eval = found && hit.eval != EVAL_NONE ? hit.eval : evaluate(pos, rec, &t.pawns);
+        board_eval = found && hit.eval != EVAL_NONE ? hit.eval : evaluate_board(pos, rec, &t.pawns);
+        int static_eval = fifty_move_scaled(board_eval, pos.info.halfmove_clock);
         eval = static_eval;
         if (found && ((hit.bound == BOUND_LOWER && hit.score > eval) || (hit.bound == BOUND_UPPER && hit.score < eval)))
             eval = hit.score;
@@ -543,7 +545,7 @@ int search(SearchThread& t, int alpha, int beta, int depth, PlyRecord* rec, bool
             if (stopped(t)) return 0;
             if (score >= beta) {
                 if (score >= TABLEBASE_WIN_BOUND) score = beta;  // an unproven mate or table win
-                hash_store(rec->key, ply, 0, score, ss->static_eval, depth, BOUND_LOWER);
+                hash_store(rec->key, ply, 0, score, board_eval, depth, BOUND_LOWER);
                 return score;
             }
         }
@@ -641,7 +643,7 @@ int search(SearchThread& t, int alpha, int beta, int depth, PlyRecord* rec, bool
     if (best >= beta && best_move && !is_tactical(best_move))
         update_quiet_stats(t.ordering, ss->killers, best_move, quiets, quiet_count, depth, previous);
     int bound = best >= beta ? BOUND_LOWER : best > entry_alpha && best_move ? BOUND_EXACT : BOUND_UPPER;
-    hash_store(rec->key, ply, best_move, best, ss->static_eval, depth, bound);
+    hash_store(rec->key, ply, best_move, best, board_eval, depth, bound);
     return best;
 }
 

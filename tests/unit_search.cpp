@@ -177,6 +177,24 @@ TEST(Search, AHashMoveThatIsNoMoveHereIsNeverPlayed) {
 
 // A search started just short of the ply limit stays on the ring of records
 // and falls back on the evaluation there.
+// The hash key does not know the fifty-move counter, so the evaluation kept
+// in the table must not include its shrink: a position met again with a
+// higher counter gets the score for that counter.
+TEST(Search, StoredEvaluationIsScaledForTheCounterAtHand) {
+    const char* fresh = "4k3/8/8/3Q4/8/8/8/4K3 w - - 0 60";
+    const char* stale = "4k3/8/8/3Q4/8/8/8/4K3 w - - 90 60";
+    SearchThread& first = prepare_search(fresh);
+    int fresh_eval = evaluate(first.pos, root_record(first.pos));
+    quiesce(first, -MATE, MATE, root_record(first.pos));
+    setup_position(stale);
+    test_pos().info.ply = 0;
+    SearchThread& t = search_prepare(test_pool(), default_limits(), test_pos());
+    PlyRecord* root = root_record(t.pos);
+    search(t, -MATE, MATE, 1, root, false);
+    EXPECT_EQ(stack_at(t, 0)->static_eval, evaluate(t.pos, root));
+    EXPECT_LT(stack_at(t, 0)->static_eval, fresh_eval * 3 / 4);
+}
+
 TEST(Search, DeepestPlyStaysClearOfTheRoot) {
     SearchThread& t = prepare_search(KIWIPETE);
     PlyRecord* root = root_record(t.pos);
