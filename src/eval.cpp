@@ -51,11 +51,11 @@ constexpr int SCALE_NORMAL = 64;
 constexpr int SCALE_DRAWISH = 8;              // no pawns, less than DRAWISH_MARGIN ahead in pieces
 constexpr int DRAWISH_MARGIN = 400;           // a rook against a minor, a rook and minor against a rook
 constexpr int SCALE_OPPOSITE_BISHOPS = 32;    // bishops of opposite colours and pawns only
-// Mating a lone king: drive it to the edge (to a corner of the bishop's colour
-// with bishop and knight) and bring the own king close.
-constexpr int MOPUP_EDGE = 20;
+// Mating without pawns: drive the defending king to the edge (to a corner of
+// the bishop's colour with bishop and knight) and bring the own king close.
+constexpr int MOPUP_EDGE = 40;   // per step of the defending king from the centre
 constexpr int MOPUP_CORNER = 30;
-constexpr int MOPUP_KINGS = 8;
+constexpr int MOPUP_KINGS = 40;  // per step the kings are closer than 7
 // The win/draw/loss model (see eval.h), fitted by brik-tuner --fit-wdl on
 // 48,243 positions of "scripts/datagen 2500 7 1500": chances in games at 1500
 // nodes a move, which are drawn less often than games between strong players.
@@ -375,18 +375,18 @@ static int endgame_scale(const BoardState& board, int strong) {
     return SCALE_NORMAL;
 }
 
-static int edge_closeness(int sq) {
+// Steps from the centre: 0 on d4-e5, 6 in a corner.
+static int centre_distance(int sq) {
     int f = file_of(sq), r = rank_of(sq);
-    int file_edge = f < 4 ? f : 7 - f, rank_edge = r < 4 ? r : 7 - r;
-    return 3 - (file_edge < rank_edge ? file_edge : rank_edge);
+    return (f < 4 ? 3 - f : f - 4) + (r < 4 ? 3 - r : r - 4);
 }
 
-// Bonus for the side with mating material against a bare king, its own view.
+// Bonus for the side mating without pawns, its own view.
 static int mop_up(const BoardState& board, int strong) {
     const U64* p = board.pieces;
     int weak_king = lowest_square(p[make_piece(KING, strong ^ 1)]);
     int strong_king = lowest_square(p[make_piece(KING, strong)]);
-    int bonus = MOPUP_EDGE * edge_closeness(weak_king) + MOPUP_KINGS * (7 - distance(weak_king, strong_king));
+    int bonus = MOPUP_EDGE * centre_distance(weak_king) + MOPUP_KINGS * (7 - distance(weak_king, strong_king));
     U64 bishops = p[make_piece(BISHOP, strong)];
     if (bishops && !p[make_piece(QUEEN, strong)] && !p[make_piece(ROOK, strong)]) {
         // Only a corner of the bishop's colour can be mated in.
@@ -399,16 +399,13 @@ static int mop_up(const BoardState& board, int strong) {
     return bonus;
 }
 
-// The side ahead against a bare king, with enough to mate: that side, or -1.
+// With no pawns on the board, the side with enough to mate and a clear lead
+// in pieces (a bare king to mate, or queen against rook): that side, or -1.
 static int mating_side(const BoardState& board) {
     const U64* p = board.pieces;
-    for (int strong : {WHITE, BLACK}) {
-        int weak = strong ^ 1;
-        if (board.occupancy[weak] != p[make_piece(KING, weak)]) continue;
-        if (p[make_piece(PAWN, strong)]) continue;  // the pawn terms already lead the way
-        if (endgame_scale(board, strong) == 0) continue;
-        return strong;
-    }
+    if (p[W_PAWN] | p[B_PAWN]) return -1;  // the pawn terms already lead the way
+    for (int strong : {WHITE, BLACK})
+        if (endgame_scale(board, strong) == SCALE_NORMAL) return strong;
     return -1;
 }
 
@@ -657,8 +654,14 @@ static int evaluate_terms(const Position& pos, const PlyRecord* rec, PawnTable* 
     // Truncation toward zero keeps the colours symmetric.
     int blended = (mg_value(total) * phase + eg_value(total) * (PHASE_MAX - phase)) / PHASE_MAX + fixed;
     int scale = blended > 0 ? endgame_scale(board, WHITE) : blended < 0 ? endgame_scale(board, BLACK) : SCALE_NORMAL;
-    int mating = mating_side(board);
-    int mopup = mating == WHITE ? mop_up(board, WHITE) : mating == BLACK ? -mop_up(board, BLACK) : 0;
+    // Mating without pawns is driven by the king squares alone: the material
+    // settles who wins, and the other terms only blur the way there.
+    int mating = mating_side(board), mopup = 0;
+    if (mating != -1) {
+        scale = 0;
+        mopup = board.material[WHITE] - board.material[BLACK] +
+                (mating == WHITE ? mop_up(board, WHITE) : -mop_up(board, BLACK));
+    }
     int score = blended * scale / SCALE_NORMAL + mopup;
     if constexpr (Trace) {
         trace->fixed = fixed;
