@@ -2,8 +2,10 @@
 // <moves>" uses them: the input's first line is the FEN, the rest the move
 // list, read once as standard chess and once as Chess960. Every accepted
 // position (and the one the moves lead to) must be consistent with both keys
-// right, must make and unmake each legal move back to exactly the same board
-// and records, and must read back from its own FEN with the same key.
+// right, must count its legal moves alike from attack sets (perft's last ply)
+// and by making them, must make and unmake each legal move back to exactly
+// the same board and records, and must read back from its own FEN with the
+// same key.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -51,7 +53,9 @@ static void check(const std::string& fen, const std::string& moves, bool chess96
     std::string reached = position_to_fen(pos, root);
     if (!board_is_consistent(pos, root)) fail("inconsistent after the moves", reached);
 
+    int counted = count_legal_moves_fast(pos, root);
     int legal = generate_legal_moves(pos, root);
+    if (counted != legal) fail("the leaf count differs from the legal moves", reached);
     for (int i = 0; i < legal; i++) {
         BoardState board_before = pos.board;
         PlyRecord record_before = *root;

@@ -220,6 +220,97 @@ int count_legal_moves(Position& pos, PlyRecord* rec) {
     return legal;
 }
 
+// The legal moves counted from attack sets, with no move list: the last ply
+// of perft. Out of check, a piece that is not pinned may go to any square its
+// attacks reach that no own piece holds, a pinned one only along its pin; the
+// king only to squares no enemy piece attacks once it has left. In check (and
+// without a king) the moves are generated and counted as count_legal_moves does.
+int count_legal_moves_fast(Position& pos, PlyRecord* rec) {
+    update_check_info(pos, rec);
+    const BoardState& board = pos.board;
+    const int own = board.side, enemy = own ^ 1;
+    const U64* p = board.pieces;
+    const U64 king = p[make_piece(KING, own)];
+    if (rec->check_count || !king) return count_legal_moves(pos, rec);
+    const int k = lowest_square(king);
+    const U64 mine = board.occupancy[own], theirs = board.occupancy[enemy], occ = mine | theirs;
+    const U64 queens = p[make_piece(QUEEN, enemy)];
+    const U64 rooks = p[make_piece(ROOK, enemy)] | queens, bishops = p[make_piece(BISHOP, enemy)] | queens;
+
+    U64 pinned = 0;
+    U64 pin_line[64];
+    U64 snipers = (rook_attacks(k, theirs) & rooks) | (bishop_attacks(k, theirs) & bishops);
+    while (snipers) {
+        int s = pop_lowest(snipers);
+        U64 blockers = between[k][s] & occ;
+        if (blockers && !(blockers & (blockers - 1)) && (blockers & mine)) {
+            pinned |= blockers;
+            pin_line[lowest_square(blockers)] = between[k][s] | bit(s);
+        }
+    }
+    const U64 free_to = ~mine;
+    int legal = 0;
+
+    // Knights: a pinned knight cannot move at all.
+    for (U64 b = p[make_piece(KNIGHT, own)] & ~pinned; b;) legal += popcount(knight_attacks[pop_lowest(b)] & free_to);
+    for (U64 b = p[make_piece(BISHOP, own)] | p[make_piece(QUEEN, own)]; b;) {
+        int sq = pop_lowest(b);
+        U64 to = bishop_attacks(sq, occ) & free_to;
+        legal += popcount(pinned & bit(sq) ? to & pin_line[sq] : to);
+    }
+    for (U64 b = p[make_piece(ROOK, own)] | p[make_piece(QUEEN, own)]; b;) {
+        int sq = pop_lowest(b);
+        U64 to = rook_attacks(sq, occ) & free_to;
+        legal += popcount(pinned & bit(sq) ? to & pin_line[sq] : to);
+    }
+
+    // Pawns: the free ones all at once by shifts, the pinned ones one by one.
+    // A move to the last rank counts as its four promotions.
+    const U64 empty = ~occ, pawns = p[make_piece(PAWN, own)];
+    const U64 last_rank = own == WHITE ? 0xFF00000000000000ULL : 0xFFULL;
+    auto forward = [own](U64 b, int n) { return own == WHITE ? b << n : b >> n; };
+    auto count_targets = [&](U64 to) { return popcount(to & ~last_rank) + 4 * popcount(to & last_rank); };
+    {
+        U64 free_pawns = pawns & ~pinned;
+        U64 single = forward(free_pawns, 8) & empty;
+        U64 doubled = forward(single & (own == WHITE ? 0xFF0000ULL : 0xFF0000000000ULL), 8) & empty;
+        U64 west = forward(free_pawns & NOT_FILE_A, own == WHITE ? 7 : 9) & theirs;
+        U64 east = forward(free_pawns & NOT_FILE_H, own == WHITE ? 9 : 7) & theirs;
+        legal += count_targets(single) + popcount(doubled) + count_targets(west) + count_targets(east);
+    }
+    for (U64 b = pawns & pinned; b;) {
+        int sq = pop_lowest(b);
+        U64 single = forward(bit(sq), 8) & empty;
+        U64 doubled = forward(single & (own == WHITE ? 0xFF0000ULL : 0xFF0000000000ULL), 8) & empty;
+        U64 to = (single | doubled | (pawn_attacks[enemy][sq] & theirs)) & pin_line[sq];
+        legal += count_targets(to);
+    }
+    // En passant: the two pawns leave their squares at once, which may open
+    // a line to the king that no pin test sees; so it is played out on the
+    // occupancy.
+    if (rec->ep_square) {
+        const int ep = rec->ep_square, victim = ep ^ 8;
+        for (U64 b = pawn_attacks[own][ep] & pawns; b;) {
+            int sq = pop_lowest(b);
+            U64 after = (occ & ~bit(sq) & ~bit(victim)) | bit(ep);
+            legal += !(rook_attacks(k, after) & rooks) && !(bishop_attacks(k, after) & bishops);
+        }
+    }
+
+    // The king, on squares that stay unattacked once it has left its own.
+    const U64 occ_without_king = occ & ~king;
+    for (U64 to = king_attacks[k] & free_to; to;) {
+        int sq = pop_lowest(to);
+        legal += !((pawn_attacks[enemy][sq] & p[make_piece(PAWN, enemy)]) || (knight_attacks[sq] & p[make_piece(KNIGHT, enemy)]) ||
+                   (king_attacks[sq] & p[make_piece(KING, enemy)]) || (bishop_attacks(sq, occ_without_king) & bishops) ||
+                   (rook_attacks(sq, occ_without_king) & rooks));
+    }
+    for (int index = castling_index(own, false); index <= castling_index(own, true); index++)
+        if ((rec->castling & castling_right(index)) && !(occ & pos.castling_rules.empty_squares[index]))
+            legal += castling_path_safe(pos, index, enemy, occ_without_king, rooks, bishops);
+    return legal;
+}
+
 // ---- Make and unmake ------------------------------------------------------
 
 static inline void move_piece_bits(BoardState& board, int piece, int from, int to) {

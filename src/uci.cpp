@@ -519,7 +519,7 @@ static void poll_during_search() {
 uint64_t perft_count(Position& pos, int depth, PlyRecord* rec) {
     if (depth == 0) return 1;
     // The last ply is only counted: no move needs to be made there.
-    if (depth == 1) return uint64_t(count_legal_moves(pos, rec));
+    if (depth == 1) return uint64_t(count_legal_moves_fast(pos, rec));
     generate_moves(pos, rec);
     uint64_t total = 0;
     PlyRecord* next = rec->next;
