@@ -11,6 +11,12 @@ U64 knight_attacks[64];
 U64 king_attacks[64];
 U64 pawn_attacks[2][64];
 U64 between[64][64];
+// The squares from a square to the board's edge in each direction: the first
+// four toward higher squares (north, east, north-east, north-west), the last
+// four toward lower ones.
+static U64 ray[8][64];
+constexpr int RAY_STEP[8][2] = {{0, 1}, {1, 0}, {1, 1}, {-1, 1}, {0, -1}, {-1, 0}, {-1, -1}, {1, -1}};
+constexpr int RAY_N = 0, RAY_E = 1, RAY_NE = 2, RAY_NW = 3, RAY_S = 4, RAY_W = 5, RAY_SW = 6, RAY_SE = 7;
 
 Magic rook_magic[64];
 Magic bishop_magic[64];
@@ -50,6 +56,14 @@ void init_square_tables() {
             }
             between[a][c] = set;
         }
+    for (int d = 0; d < 8; d++)
+        for (int s = 0; s < 64; s++) {
+            U64 set = 0;
+            for (int f = file_of(s) + RAY_STEP[d][0], r = rank_of(s) + RAY_STEP[d][1]; f >= 0 && f < 8 && r >= 0 && r < 8;
+                 f += RAY_STEP[d][0], r += RAY_STEP[d][1])
+                set |= bit(make_square(f, r));
+            ray[d][s] = set;
+        }
     for (int s = 0; s < 64; s++) {
         U64 b = bit(s);
         pawn_attacks[0][s] = (b & NOT_FILE_A) << 7 | (b & NOT_FILE_H) << 9;
@@ -77,26 +91,22 @@ U64 bishop_mask(int sq) {
     return mask;
 }
 
-static U64 slide(int sq, U64 occ, const int (*dirs)[2]) {
-    U64 att = 0;
-    for (int d = 0; d < 4; d++) {
-        int f = file_of(sq) + dirs[d][0], r = rank_of(sq) + dirs[d][1];
-        for (; f >= 0 && f < 8 && r >= 0 && r < 8; f += dirs[d][0], r += dirs[d][1]) {
-            att |= bit(make_square(f, r));
-            if (occ & bit(make_square(f, r))) break;
-        }
-    }
-    return att;
+// One ray's attacks: its squares up to and including the first blocker, the
+// lowest one on a ray toward higher squares, else the highest.
+static inline U64 ray_attacks(int d, int sq, U64 occ) {
+    U64 set = ray[d][sq], blockers = set & occ;
+    if (blockers) set ^= ray[d][d < 4 ? lowest_square(blockers) : 63 ^ __builtin_clzll(blockers)];
+    return set;
 }
 
 U64 rook_attacks_slow(int sq, U64 occ) {
-    static const int dirs[4][2] = {{0, 1}, {0, -1}, {1, 0}, {-1, 0}};
-    return slide(sq, occ, dirs);
+    return ray_attacks(RAY_N, sq, occ) | ray_attacks(RAY_E, sq, occ) | ray_attacks(RAY_S, sq, occ) |
+           ray_attacks(RAY_W, sq, occ);
 }
 
 U64 bishop_attacks_slow(int sq, U64 occ) {
-    static const int dirs[4][2] = {{1, 1}, {-1, 1}, {1, -1}, {-1, -1}};
-    return slide(sq, occ, dirs);
+    return ray_attacks(RAY_NE, sq, occ) | ray_attacks(RAY_NW, sq, occ) | ray_attacks(RAY_SE, sq, occ) |
+           ray_attacks(RAY_SW, sq, occ);
 }
 
 U64 index_to_occupancy(int index, U64 mask) {
