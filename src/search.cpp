@@ -409,6 +409,7 @@ int quiesce(SearchThread& t, int alpha, int beta, PlyRecord* rec) {
             if (see(pos.board, m) < 0) continue;
         }
         if (!make_move(pos, i, rec, next)) continue;
+        hash_prefetch(next->key);
         legal++;
         update_check_info(pos, next);
         int score = -quiesce(t, -beta, -alpha, next);
@@ -539,6 +540,7 @@ int search(SearchThread& t, int alpha, int beta, int depth, PlyRecord* rec, bool
             int r = NULL_BASE_REDUCTION + depth / NULL_DEPTH_DIVISOR + (excess < 3 ? excess : 3);
             ss->move = 0;
             make_null_move(pos, rec, next);
+            hash_prefetch(next->key);
             next->check_count = 0;
             int score = -search(t, -beta, -beta + 1, depth - 1 - r, next, !cut_node);
             unmake_null_move(pos, rec);
@@ -594,6 +596,7 @@ int search(SearchThread& t, int alpha, int beta, int depth, PlyRecord* rec, bool
         }
 
         if (!make_move(pos, i, rec, next)) continue;
+        hash_prefetch(next->key);
         legal++;
         ss->move = m;
         update_check_info(pos, next);
