@@ -475,7 +475,7 @@ TEST(Exchange, SeeEnPassantAndPromotion) {
     }
 }
 
-// The magics file's hex reader, eight digits a word at a time, against the
+// The magics file's hex reader, sixteen digits at once, against the
 // C library: every byte value at every position of a value, in both cases.
 TEST(MagicsFile, HexDigitsAreReadAsTheCLibraryReadsThem) {
     std::mt19937_64 random(7);
