@@ -138,6 +138,31 @@ static void generate(const Position& pos, PlyRecord* rec, bool quiet) {
 void generate_moves(const Position& pos, PlyRecord* rec) { generate(pos, rec, true); }
 void generate_captures(const Position& pos, PlyRecord* rec) { generate(pos, rec, false); }
 
+// The own pieces pinned to the king on k, each with the line it may still
+// move along (up to and including the pinner) in pin_line.
+static inline U64 find_pins(const BoardState& board, int own, int k, U64 rooks, U64 bishops, U64* pin_line) {
+    const U64 occ = board.occupancy[0] | board.occupancy[1], theirs = board.occupancy[own ^ 1];
+    U64 pinned = 0;
+    U64 snipers = (rook_attacks(k, theirs) & rooks) | (bishop_attacks(k, theirs) & bishops);
+    while (snipers) {
+        int s = pop_lowest(snipers);
+        U64 blockers = between[k][s] & occ;
+        if (blockers && !(blockers & (blockers - 1)) && (blockers & board.occupancy[own])) {
+            pinned |= blockers;
+            pin_line[lowest_square(blockers)] = between[k][s] | bit(s);
+        }
+    }
+    return pinned;
+}
+
+// Is sq attacked by `enemy`, sliders seeing through the occupancy given (the
+// board without the king that is to step there)?
+static inline bool attacked_by(const U64* p, int enemy, int sq, U64 occ, U64 rooks, U64 bishops) {
+    return (pawn_attacks[enemy][sq] & p[make_piece(PAWN, enemy)]) || (knight_attacks[sq] & p[make_piece(KNIGHT, enemy)]) ||
+           (king_attacks[sq] & p[make_piece(KING, enemy)]) || (bishop_attacks(sq, occ) & bishops) ||
+           (rook_attacks(sq, occ) & rooks);
+}
+
 // Is no square of the king's way for right `index` attacked by `enemy`, with
 // king and rook lifted? The rule reads the board before castling, but the
 // verdicts agree: the lifted rook only ever shields squares from a piece on
@@ -150,10 +175,7 @@ static inline bool castling_path_safe(const Position& pos, int index, int enemy,
     U64 occ = occ_without_king & ~bit(pos.castling_rules.rook_square[index]);
     for (U64 path = pos.castling_rules.king_path[index]; path;) {
         int sq = pop_lowest(path);
-        if ((pawn_attacks[enemy][sq] & p[make_piece(PAWN, enemy)]) || (knight_attacks[sq] & p[make_piece(KNIGHT, enemy)]) ||
-            (king_attacks[sq] & p[make_piece(KING, enemy)]) || (bishop_attacks(sq, occ) & bishops) ||
-            (rook_attacks(sq, occ) & rooks))
-            return false;
+        if (attacked_by(p, enemy, sq, occ, rooks, bishops)) return false;
     }
     return true;
 }
@@ -174,24 +196,11 @@ int count_legal_moves(Position& pos, PlyRecord* rec) {
     U64 rooks = p[make_piece(ROOK, enemy)] | queens, bishops = p[make_piece(BISHOP, enemy)] | queens;
 
     // Pinned pieces and the squares each may still reach.
-    U64 pinned = 0;
     U64 pin_line[64];
-    U64 snipers = (rook_attacks(k, board.occupancy[enemy]) & rooks) | (bishop_attacks(k, board.occupancy[enemy]) & bishops);
-    while (snipers) {
-        int s = pop_lowest(snipers);
-        U64 blockers = between[k][s] & occ;
-        if (blockers && !(blockers & (blockers - 1)) && (blockers & board.occupancy[own])) {
-            pinned |= blockers;
-            pin_line[lowest_square(blockers)] = between[k][s] | bit(s);
-        }
-    }
+    U64 pinned = find_pins(board, own, k, rooks, bishops, pin_line);
 
     U64 occ_without_king = occ & ~king;
-    auto attacked = [&](int sq) {
-        return (pawn_attacks[enemy][sq] & p[make_piece(PAWN, enemy)]) || (knight_attacks[sq] & p[make_piece(KNIGHT, enemy)]) ||
-               (king_attacks[sq] & p[make_piece(KING, enemy)]) || (bishop_attacks(sq, occ_without_king) & bishops) ||
-               (rook_attacks(sq, occ_without_king) & rooks);
-    };
+    auto attacked = [&](int sq) { return attacked_by(p, enemy, sq, occ_without_king, rooks, bishops); };
 
     int legal = 0;
     bool castling_listed = false;
@@ -237,17 +246,8 @@ int count_legal_moves_fast(Position& pos, PlyRecord* rec) {
     const U64 queens = p[make_piece(QUEEN, enemy)];
     const U64 rooks = p[make_piece(ROOK, enemy)] | queens, bishops = p[make_piece(BISHOP, enemy)] | queens;
 
-    U64 pinned = 0;
     U64 pin_line[64];
-    U64 snipers = (rook_attacks(k, theirs) & rooks) | (bishop_attacks(k, theirs) & bishops);
-    while (snipers) {
-        int s = pop_lowest(snipers);
-        U64 blockers = between[k][s] & occ;
-        if (blockers && !(blockers & (blockers - 1)) && (blockers & mine)) {
-            pinned |= blockers;
-            pin_line[lowest_square(blockers)] = between[k][s] | bit(s);
-        }
-    }
+    const U64 pinned = find_pins(board, own, k, rooks, bishops, pin_line);
     const U64 free_to = ~mine;
     int legal = 0;
 
@@ -299,12 +299,8 @@ int count_legal_moves_fast(Position& pos, PlyRecord* rec) {
 
     // The king, on squares that stay unattacked once it has left its own.
     const U64 occ_without_king = occ & ~king;
-    for (U64 to = king_attacks[k] & free_to; to;) {
-        int sq = pop_lowest(to);
-        legal += !((pawn_attacks[enemy][sq] & p[make_piece(PAWN, enemy)]) || (knight_attacks[sq] & p[make_piece(KNIGHT, enemy)]) ||
-                   (king_attacks[sq] & p[make_piece(KING, enemy)]) || (bishop_attacks(sq, occ_without_king) & bishops) ||
-                   (rook_attacks(sq, occ_without_king) & rooks));
-    }
+    for (U64 to = king_attacks[k] & free_to; to;)
+        legal += !attacked_by(p, enemy, pop_lowest(to), occ_without_king, rooks, bishops);
     for (int index = castling_index(own, false); index <= castling_index(own, true); index++)
         if ((rec->castling & castling_right(index)) && !(occ & pos.castling_rules.empty_squares[index]))
             legal += castling_path_safe(pos, index, enemy, occ_without_king, rooks, bishops);
