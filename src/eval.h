@@ -157,8 +157,8 @@ inline int fifty_move_scaled(int score, int halfmove_clock) {
 // Score of the board position for the side to move, in centipawns. Without
 // a pawn table the pawn terms are computed afresh.
 int evaluate(const Position& pos, const PlyRecord* rec, PawnTable* pawns = nullptr);
-// The same before fifty_move_scaled: what the hash table keeps, since its key
-// does not know the counter.
-int evaluate_board(const Position& pos, const PlyRecord* rec, PawnTable* pawns = nullptr);
 // The same score, with every weight's coefficients written to *trace.
 int evaluate_traced(const Position& pos, const PlyRecord* rec, EvalTrace* trace);
+// evaluate's score before fifty_move_scaled: what the hash table keeps, since
+// its key does not know the counter.
+int evaluate_board(const Position& pos, const PlyRecord* rec, PawnTable* pawns = nullptr);
