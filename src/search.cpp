@@ -58,6 +58,9 @@ constexpr int LMR_MIN_DEPTH = 3;
 constexpr double LMR_BASE = 0.75;
 constexpr double LMR_DIVISOR = 2.25;
 constexpr int LMR_HISTORY_DIVISOR = 6000;
+constexpr int SINGULAR_MIN_DEPTH = 8;      // singular extensions: the hash move alone holds the score
+constexpr int SINGULAR_DEPTH_MARGIN = 3;   // the stored lower bound is at most this much shallower
+constexpr int SINGULAR_MARGIN = 2;         // per ply: how far below the stored score the others must stay
 constexpr int DELTA_MARGIN = 200;           // quiescence: a capture that cannot reach alpha
 constexpr int TB_STORE_DEPTH_BONUS = 6;     // a table result is stored as deeper than the node
 constexpr int TB_CURSED_SCORE = 2;          // a cursed win under the fifty-move rule: a draw, by a hair better
@@ -452,6 +455,7 @@ int search(SearchThread& t, int alpha, int beta, int depth, PlyRecord* rec, bool
     pv_clear(t, ply);
     const bool in_check = rec->check_count != 0;
     StackEntry* ss = stack_at(t, ply);
+    const Move excluded = ss->excluded;  // a singular-extension search of this node
 
     // 1. Draws and the ply limit; mate-distance pruning: no line from here
     // can do better than mating at once or worse than being mated now.
@@ -465,7 +469,7 @@ int search(SearchThread& t, int alpha, int beta, int depth, PlyRecord* rec, bool
     TTHit hit;
     bool found = hash_probe(rec->key, ply, hit);
     Move hash_move = found ? hit.move : 0;
-    if (found && !pv_node && hit.depth >= depth &&
+    if (found && !pv_node && !excluded && hit.depth >= depth &&
         ((hit.bound == BOUND_EXACT) || (hit.bound == BOUND_LOWER && hit.score >= beta) ||
          (hit.bound == BOUND_UPPER && hit.score <= alpha)))
         return hit.score;
@@ -476,7 +480,7 @@ int search(SearchThread& t, int alpha, int beta, int depth, PlyRecord* rec, bool
     // mate. Deep enough nodes only, unless smaller tables are cheap to probe.
     int tb_best = -MATE, max_value = MATE;
     const SearchPool& pool = *t.pool;
-    if (pool.tb_men && ply > 0 && pos.info.halfmove_clock == 0 && rec->castling == 0) {
+    if (pool.tb_men && ply > 0 && !excluded && pos.info.halfmove_clock == 0 && rec->castling == 0) {
         const int men = syzygy_men(pos.board);
         if (men <= pool.tb_men && (depth >= pool.limits.tb_probe_depth || men < pool.tb_largest)) {
             int wdl = syzygy_probe_wdl(pos, rec);
@@ -522,7 +526,7 @@ int search(SearchThread& t, int alpha, int beta, int depth, PlyRecord* rec, bool
     (ss + 1)->killers[0] = (ss + 1)->killers[1] = 0;
     PlyRecord* next = rec->next;
 
-    if (!pv_node && !in_check) {
+    if (!pv_node && !in_check && !excluded) {
         // 4. Reverse futility: far above beta, a quiet position stays there.
         if (depth <= RFP_MAX_DEPTH && eval - RFP_MARGIN * (depth - improving) >= beta && eval < TABLEBASE_WIN_BOUND)
             return eval;
@@ -557,6 +561,24 @@ int search(SearchThread& t, int alpha, int beta, int depth, PlyRecord* rec, bool
     // poor, so a cheaper search comes first.
     if (depth >= IIR_MIN_DEPTH && !hash_move && (pv_node || cut_node)) depth--;
 
+    // 7b. Singular extension: when a search without the hash move stays well
+    // below its stored lower bound, the hash move alone holds the node and is
+    // searched a ply deeper. When even the others reach beta, two moves
+    // refute the node (multi-cut). Runs before this node's move list is
+    // made, since the search of the others fills the same list.
+    int hash_move_extension = 0;
+    if (!excluded && ply > 0 && hash_move && depth >= SINGULAR_MIN_DEPTH && found &&
+        hit.depth >= depth - SINGULAR_DEPTH_MARGIN && hit.bound != BOUND_UPPER && hit.score > -TABLEBASE_WIN_BOUND &&
+        hit.score < TABLEBASE_WIN_BOUND && ply < 2 * (t.completed_depth + 1)) {
+        const int singular_beta = hit.score - SINGULAR_MARGIN * depth;
+        ss->excluded = hash_move;
+        int score = search(t, singular_beta - 1, singular_beta, (depth - 1) / 2, rec, cut_node);
+        ss->excluded = 0;
+        if (stopped(t)) return 0;
+        if (score < singular_beta) hash_move_extension = 1;
+        else if (singular_beta >= beta) return singular_beta;
+    }
+
     // 8. The moves.
     generate_moves(pos, rec);
     int scores[MAX_MOVES];
@@ -572,6 +594,7 @@ int search(SearchThread& t, int alpha, int beta, int depth, PlyRecord* rec, bool
     for (int i = 0; i < rec->move_count; i++) {
         pick_move(rec, scores, i);
         Move m = rec->moves[i];
+        if (m == excluded) continue;
         const bool quiet = !is_tactical(m);
         if (quiet && skip_quiets) continue;
 
@@ -601,7 +624,7 @@ int search(SearchThread& t, int alpha, int beta, int depth, PlyRecord* rec, bool
         ss->move = m;
         update_check_info(pos, next);
         const bool gives_check = next->check_count != 0;
-        int new_depth = depth - 1 + (gives_check ? 1 : 0);
+        int new_depth = depth - 1 + (m == hash_move ? hash_move_extension : gives_check ? 1 : 0);
 
         // 8b. Principal-variation search with late-move reductions.
         int score;
@@ -639,14 +662,15 @@ int search(SearchThread& t, int alpha, int beta, int depth, PlyRecord* rec, bool
         if (quiet && m != best_move) quiets[quiet_count++] = m;
     }
 
-    // 9. No legal move: mate or stalemate.
-    if (legal == 0) return in_check ? ply - MATE : 0;
+    // 9. No legal move: mate or stalemate. Without the excluded move, the
+    // node only fails low.
+    if (legal == 0) return excluded ? alpha : in_check ? ply - MATE : 0;
 
     if (best > max_value) best = max_value;  // never above what the table allows
     if (best >= beta && best_move && !is_tactical(best_move))
         update_quiet_stats(t.ordering, ss->killers, best_move, quiets, quiet_count, depth, previous);
     int bound = best >= beta ? BOUND_LOWER : best > entry_alpha && best_move ? BOUND_EXACT : BOUND_UPPER;
-    hash_store(rec->key, ply, best_move, best, board_eval, depth, bound);
+    if (!excluded) hash_store(rec->key, ply, best_move, best, board_eval, depth, bound);  // not this node's value
     return best;
 }
 
@@ -850,7 +874,7 @@ static void prepare_thread(SearchThread& t, const Position& game) {
     generate_legal_moves(t.pos, root);
     restrict_root_moves(root, pool.limits);
     update_check_info(t.pos, root);
-    for (StackEntry& e : t.stack) e = StackEntry{EVAL_NONE, 0, {0, 0}};
+    for (StackEntry& e : t.stack) e = StackEntry{EVAL_NONE, 0, {0, 0}, 0};
     // The root's own evaluation: nodes two plies down compare with it (improving).
     stack_at(t, 0)->static_eval = root->check_count ? EVAL_NONE : evaluate(t.pos, root, &t.pawns);
     set_root_moves(t);

@@ -68,6 +68,7 @@ struct StackEntry {
     int static_eval;   // EVAL_NONE in check (and below the root)
     Move move;         // move made from this ply: 0 for a null move (and below the root)
     Move killers[2];   // quiet moves that caused a cut-off here
+    Move excluded;     // the move a singular-extension search leaves out (0: none)
 };
 
 // A root move and what this "go" has learnt about it.

@@ -215,6 +215,28 @@ TEST(Search, DeepestPlyStaysClearOfTheRoot) {
 
 // ---- Draws -------------------------------------------------------------------------------
 
+// A singular-extension search leaves its node's best move out; once it is
+// over, no node may go on leaving a move out. After searches deep enough to
+// run many of them (and to stop in the middle of one), every ply of the
+// stack excludes nothing.
+TEST(Search, SingularSearchesLeaveNoMoveExcluded) {
+    const char* fen = "r1bq1rk1/pp2bppp/2n1pn2/3p4/2PP4/2N1PN2/PP2BPPP/R2QKB1R w KQ - 0 8";
+    for (int depth : {9, 12}) {
+        SearchThread& t = prepare_search(fen);
+        PlyRecord* root = root_record(t.pos);
+        t.completed_depth = depth - 1;
+        for (int d = 1; d <= depth; d++) search(t, -MATE, MATE, d, root, false);
+        for (int ply = -STACK_OFFSET; ply < MAX_PLY; ply++) ASSERT_EQ(stack_at(t, ply)->excluded, 0u) << ply;
+    }
+    SearchLimits limits = default_limits();
+    limits.nodes = 20000;  // stops somewhere inside the tree
+    prepare(fen);
+    SearchResult result;
+    think_output(fen, limits, &result);
+    SearchThread& t = *test_pool().threads[0];
+    for (int ply = -STACK_OFFSET; ply < MAX_PLY; ply++) ASSERT_EQ(stack_at(t, ply)->excluded, 0u) << ply;
+}
+
 // The per-ply stack reaches two plies below any node: below the root the
 // entries are defined and empty, and a node two plies down compares its
 // evaluation with the root's own.
