@@ -16,10 +16,23 @@ U64 pawn_attacks[2][64];
 U64 between[64][64];
 // The squares from a square to the board's edge in each direction: the first
 // four toward higher squares (north, east, north-east, north-west), the last
-// four toward lower ones.
-static U64 ray[8][64];
+// four toward lower ones. Built by the compiler, so that the magic search and
+// the walk check need no set-up before them.
 constexpr int RAY_STEP[8][2] = {{0, 1}, {1, 0}, {1, 1}, {-1, 1}, {0, -1}, {-1, 0}, {-1, -1}, {1, -1}};
 constexpr int RAY_N = 0, RAY_E = 1, RAY_NE = 2, RAY_NW = 3, RAY_S = 4, RAY_W = 5, RAY_SW = 6, RAY_SE = 7;
+struct Rays {
+    U64 squares[8][64];
+};
+static constexpr Rays make_rays() {
+    Rays rays{};
+    for (int d = 0; d < 8; d++)
+        for (int s = 0; s < 64; s++)
+            for (int f = file_of(s) + RAY_STEP[d][0], r = rank_of(s) + RAY_STEP[d][1]; f >= 0 && f < 8 && r >= 0 && r < 8;
+                 f += RAY_STEP[d][0], r += RAY_STEP[d][1])
+                rays.squares[d][s] |= bit(make_square(f, r));
+    return rays;
+}
+static constexpr Rays RAYS = make_rays();
 
 Magic rook_magic[64];
 Magic bishop_magic[64];
@@ -59,14 +72,6 @@ void init_square_tables() {
             }
             between[a][c] = set;
         }
-    for (int d = 0; d < 8; d++)
-        for (int s = 0; s < 64; s++) {
-            U64 set = 0;
-            for (int f = file_of(s) + RAY_STEP[d][0], r = rank_of(s) + RAY_STEP[d][1]; f >= 0 && f < 8 && r >= 0 && r < 8;
-                 f += RAY_STEP[d][0], r += RAY_STEP[d][1])
-                set |= bit(make_square(f, r));
-            ray[d][s] = set;
-        }
     for (int s = 0; s < 64; s++) {
         U64 b = bit(s);
         pawn_attacks[0][s] = (b & NOT_FILE_A) << 7 | (b & NOT_FILE_H) << 9;
@@ -97,8 +102,8 @@ U64 bishop_mask(int sq) {
 // One ray's attacks: its squares up to and including the first blocker, the
 // lowest one on a ray toward higher squares, else the highest.
 static inline U64 ray_attacks(int d, int sq, U64 occ) {
-    U64 set = ray[d][sq], blockers = set & occ;
-    if (blockers) set ^= ray[d][d < 4 ? lowest_square(blockers) : 63 ^ __builtin_clzll(blockers)];
+    U64 set = RAYS.squares[d][sq], blockers = set & occ;
+    if (blockers) set ^= RAYS.squares[d][d < 4 ? lowest_square(blockers) : 63 ^ __builtin_clzll(blockers)];
     return set;
 }
 

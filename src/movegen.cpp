@@ -29,7 +29,7 @@ void update_check_info(const Position& pos, PlyRecord* rec) {
     if (sliders) rec->checker_square = lowest_square(sliders);
     U64 pawns = pawn_attacks[enemy][k] & p[make_piece(PAWN, enemy)];
     if (pawns) {
-        count++;  // two pawns can never both give check
+        count += popcount(pawns);  // two only in a set-up position, never in a game
         rec->checker_square = lowest_square(pawns);
     }
     for (U64 knights = knight_attacks[k] & p[make_piece(KNIGHT, enemy)]; knights;) {
