@@ -33,14 +33,16 @@ std::vector<GameRecord> play_games(const DatagenConfig& config) {
 std::vector<std::string> lines_of(const std::vector<GameRecord>& games) {
     std::vector<std::string> lines;
     for (const GameRecord& game : games)
-        for (const std::string& fen : game.positions) lines.push_back(data_line(fen, game.result));
+        for (size_t i = 0; i < game.positions.size(); i++)
+            lines.push_back(data_line(game.positions[i], game.result, game.scores[i]));
     return lines;
 }
 
-// Checks one output line; the result it carries, or -1 when it is malformed.
+// Checks one output line (the score is left out in older files); the result
+// it carries, or -1 when it is malformed.
 int check_line(const std::string& line) {
     static const std::regex format(
-        "([1-8pnbrqkPNBRQK/]+ [wb] (-|[KQkq]+) (-|[a-h][36]) \\d+ (\\d+)) \\| (1\\.0|0\\.5|0\\.0)");
+        "([1-8pnbrqkPNBRQK/]+ [wb] (-|[KQkq]+) (-|[a-h][36]) \\d+ (\\d+)) \\| (1\\.0|0\\.5|0\\.0)( \\| (-?\\d+))?");
     std::smatch m;
     if (!std::regex_match(line, m, format)) {
         ADD_FAILURE() << "malformed: " << line;
@@ -56,6 +58,9 @@ int check_line(const std::string& line) {
     // Games start at move 1 of the book position: positions of the first
     // eight plies are the book's choice and never kept.
     EXPECT_GE(std::stoi(m[4].str()), 5) << line;
+    if (m[6].matched) {
+        EXPECT_LT(std::abs(std::stoi(m[7].str())), 2000) << line;
+    }
     std::string result = m[5].str();
     return result == "1.0" ? WHITE_WINS : result == "0.5" ? DRAWN : BLACK_WINS;
 }
@@ -148,6 +153,27 @@ TEST(Datagen, PlayedGamesEndAndScoreForTheWinner) {
     }
 }
 
+// A queen up, White's positions score above zero whichever side is to move:
+// the scores are White's, not the mover's.
+TEST(Datagen, ScoresAreFromWhitesPointOfView) {
+    setup_position(START_FEN);  // the engine's tables
+    std::unique_ptr<SelfPlay> selfplay(new SelfPlay);
+    Rng rng{3};
+    ASSERT_TRUE(start_game(*selfplay, "rn2kbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR b KQkq - 0 1", rng, 0));
+    DatagenConfig config = default_datagen_config();
+    config.nodes = 500;
+    GameRecord game = play_game(*selfplay, rng, config);
+    ASSERT_EQ(game.scores.size(), game.positions.size());
+    int by_side[2] = {0, 0};
+    for (size_t i = 0; i < game.positions.size(); i++) {
+        EXPECT_GT(game.scores[i], 0) << game.positions[i];
+        by_side[game.positions[i].find(" w ") != std::string::npos]++;
+    }
+    EXPECT_GT(by_side[WHITE], 0);
+    EXPECT_GT(by_side[BLACK], 0);
+    EXPECT_EQ(game.result, WHITE_WINS);
+}
+
 TEST(Datagen, GeneratedPositionsAreQuietLabelledAndReproducible) {
     DatagenConfig config = default_datagen_config();
     config.seed = 7;
@@ -160,7 +186,9 @@ TEST(Datagen, GeneratedPositionsAreQuietLabelledAndReproducible) {
     for (const GameRecord& game : games) {
         EXPECT_LE(game.positions.size(), size_t(config.per_game));
         full += game.positions.size() == size_t(config.per_game);
-        for (const std::string& fen : game.positions) EXPECT_EQ(check_line(data_line(fen, game.result)), game.result);
+        ASSERT_EQ(game.scores.size(), game.positions.size());
+        for (size_t i = 0; i < game.positions.size(); i++)
+            EXPECT_EQ(check_line(data_line(game.positions[i], game.result, game.scores[i])), game.result);
         total += game.positions.size();
     }
     EXPECT_GT(full, 0u);  // some game had more quiet positions than it may keep

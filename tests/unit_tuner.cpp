@@ -105,12 +105,13 @@ TEST(Tuner, ReadsResultsInEitherForm) {
             << START_FEN << " | 0-1\n"
             << START_FEN << " | 1/2-1/2\n"
             << START_FEN << " | 0.5\n"
+            << START_FEN << " | 0.0 | -35\n"  // the generator's search score after the result
             << START_FEN << " | 7\n"  // no result: skipped
             << START_FEN << "\n";
     }
     TuneSet set;
-    ASSERT_EQ(tune_load(path.c_str(), set, 0), 4);
-    EXPECT_EQ(set.result, (std::vector<float>{1.0f, 0.0f, 0.5f, 0.5f}));
+    ASSERT_EQ(tune_load(path.c_str(), set, 0), 5);
+    EXPECT_EQ(set.result, (std::vector<float>{1.0f, 0.0f, 0.5f, 0.5f, 0.0f}));
     EXPECT_EQ(tune_load("no such file", set, 0), -1);
 }
 

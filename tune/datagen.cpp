@@ -1,10 +1,11 @@
 // brik-datagen: plays fast self-play games and writes their quiet positions,
-// each labelled with the game's result, for tuning the evaluation.
+// each labelled with the game's result and its search score, for training
+// the evaluation.
 //
-//   brik-datagen --book FILE --out FILE [--games N] [--seed S] [--nodes N] [--per-game K]
+//   brik-datagen --book FILE --out FILE [--games N] [--seed S] [--nodes N] [--per-game K|all]
 //
-// Output lines are "<FEN> | <result>", the result 1.0, 0.5 or 0.0 from
-// White's point of view. The same arguments give the same file. Progress
+// Output lines are "<FEN> | <result> | <score>", the result 1.0, 0.5 or 0.0
+// and the score in centipawns, both from White's point of view. The same arguments give the same file. Progress
 // goes to standard error. Like the engine, it keeps "magics.txt" in the
 // current directory.
 #include <cerrno>
@@ -45,8 +46,8 @@ static void report(const Progress& p) {
 
 static void write_game(const GameRecord& game, void* context) {
     Progress& p = *static_cast<Progress*>(context);
-    for (const std::string& fen : game.positions) {
-        std::string line = data_line(fen, game.result) + "\n";
+    for (size_t i = 0; i < game.positions.size(); i++) {
+        std::string line = data_line(game.positions[i], game.result, game.scores[i]) + "\n";
         fwrite(line.data(), 1, line.size(), p.out);
     }
     p.games++;
@@ -59,9 +60,11 @@ static void write_game(const GameRecord& game, void* context) {
 
 static int usage() {
     fprintf(stderr,
-            "usage: brik-datagen --book FILE --out FILE [--games N] [--seed S] [--nodes N] [--per-game K]\n"
+            "usage: brik-datagen --book FILE --out FILE [--games N] [--seed S] [--nodes N] [--per-game K|all]\n"
             "  --book      openings, one EPD or FEN a line (its first four fields are used)\n"
-            "  --out       output file: one \"<FEN> | <result>\" line per position\n");
+            "  --out       output file: one \"<FEN> | <result> | <score>\" line per position\n"
+            "  --nodes     search nodes a move (default 1500)\n"
+            "  --per-game  quiet positions kept from a game at most (default all)\n");
     return 2;
 }
 
@@ -90,6 +93,7 @@ int main(int argc, char** argv) {
         else if (!strcmp(arg, "--seed") && parse_count(value, 0, UINT64_MAX, n)) config.seed = n;
         else if (!strcmp(arg, "--games") && parse_count(value, 1, INT32_MAX, n)) config.games = int(n);
         else if (!strcmp(arg, "--nodes") && parse_count(value, 1, UINT64_MAX, n)) config.nodes = n;
+        else if (!strcmp(arg, "--per-game") && !strcmp(value, "all")) config.per_game = 0;
         else if (!strcmp(arg, "--per-game") && parse_count(value, 1, INT32_MAX, n)) config.per_game = int(n);
         else {
             fprintf(stderr, "brik-datagen: bad argument: %s %s\n", arg, value);
@@ -112,8 +116,9 @@ int main(int argc, char** argv) {
     init_engine_tables();
     log_mute(false);
 
-    fprintf(stderr, "brik-datagen: %d games, %" PRIu64 " nodes a move, at most %d positions a game, seed %" PRIu64
-            ", %zu openings\n", config.games, uint64_t(config.nodes), config.per_game, config.seed, book.size());
+    const std::string kept = config.per_game ? "at most " + std::to_string(config.per_game) : std::string("all");
+    fprintf(stderr, "brik-datagen: %d games, %" PRIu64 " nodes a move, %s quiet positions a game, seed %" PRIu64
+            ", %zu openings\n", config.games, uint64_t(config.nodes), kept.c_str(), config.seed, book.size());
     Progress progress{out, config.games, 0, 0, {0, 0, 0}, {0, 0, 0, 0, 0, 0, 0, 0}, 0, now_ms()};
     bool played = generate_games(config, book, write_game, &progress);
     if (progress.games % PROGRESS_EVERY_GAMES != 0) report(progress);

@@ -15,17 +15,19 @@
 constexpr uint64_t DEFAULT_SEED = 1;
 constexpr int DEFAULT_GAMES = 100;
 constexpr U64 DEFAULT_NODES = 1500;
-constexpr int DEFAULT_PER_GAME = 10;
+constexpr int DEFAULT_PER_GAME = 0;             // all quiet positions
 constexpr int DEFAULT_RANDOM_PLIES = 2;
 
 constexpr int MAX_GAME_PLIES = 400;             // from the book position; a longer game is drawn
 constexpr int MIN_SAMPLE_PLY = 8;               // nearer the book, a position is the book's choice, not play
-constexpr int DECIDED_SCORE = 600;              // positions scored at least this far from equal are not kept
-constexpr int WIN_ADJUDICATION_SCORE = 1000;    // White's view, every search of the run
-constexpr int WIN_ADJUDICATION_PLIES = 8;
-constexpr int DRAW_ADJUDICATION_MIN_PLY = 80;
+constexpr int DECIDED_SCORE = 2000;             // positions scored at least this far from equal are not kept
+// Adjudication ends a game only once it is plain: a side this far ahead in
+// every search of the run, or a level score for this many plies late on.
+constexpr int WIN_ADJUDICATION_SCORE = 2500;    // White's view, every search of the run
+constexpr int WIN_ADJUDICATION_PLIES = 10;
+constexpr int DRAW_ADJUDICATION_MIN_PLY = 120;
 constexpr int DRAW_ADJUDICATION_SCORE = 10;
-constexpr int DRAW_ADJUDICATION_PLIES = 16;
+constexpr int DRAW_ADJUDICATION_PLIES = 20;
 constexpr int MAX_START_ATTEMPTS = 1000;        // openings tried for one game before giving up
 constexpr uint64_t GAME_SEED_MULTIPLIER = 0xD1B54A32D192ED03ULL;
 
@@ -142,8 +144,9 @@ GameRecord play_game(SelfPlay& selfplay, Rng& rng, const DatagenConfig& config) 
     clear_search_memory(selfplay.pool);
     SearchLimits limits = default_limits();
     limits.nodes = config.nodes;
-    GameRecord game{DRAWN, GameEnd::PlyCap, 0, {}};
+    GameRecord game{DRAWN, GameEnd::PlyCap, 0, {}, {}};
     std::vector<std::string> quiet;
+    std::vector<int> quiet_scores;
     int white_ahead = 0, black_ahead = 0, level = 0;  // lengths of the current runs of scores
     log_mute(true);
     for (;;) {
@@ -157,10 +160,12 @@ GameRecord play_game(SelfPlay& selfplay, Rng& rng, const DatagenConfig& config) 
         SearchResult found = think(selfplay.pool, limits, pos);
         const Move m = found.best_move;
         const bool tactical = (m & (MOVE_CAPTURE | MOVE_EN_PASSANT | MOVE_PROMOTION)) != 0;
-        if (!root->check_count && !tactical && ply >= MIN_SAMPLE_PLY && std::abs(found.score) < DECIDED_SCORE)
-            quiet.push_back(current_fen(pos));
-
         const int white_score = pos.board.side == WHITE ? found.score : -found.score;
+        if (!root->check_count && !tactical && ply >= MIN_SAMPLE_PLY && std::abs(found.score) < DECIDED_SCORE) {
+            quiet.push_back(current_fen(pos));
+            quiet_scores.push_back(white_score);
+        }
+
         white_ahead = white_score >= WIN_ADJUDICATION_SCORE ? white_ahead + 1 : 0;
         black_ahead = white_score <= -WIN_ADJUDICATION_SCORE ? black_ahead + 1 : 0;
         level = ply >= DRAW_ADJUDICATION_MIN_PLY && std::abs(white_score) <= DRAW_ADJUDICATION_SCORE ? level + 1 : 0;
@@ -182,11 +187,14 @@ GameRecord play_game(SelfPlay& selfplay, Rng& rng, const DatagenConfig& config) 
     // A random choice of the quiet positions, kept in game order.
     std::vector<int> order(quiet.size());
     for (size_t i = 0; i < order.size(); i++) order[i] = int(i);
-    size_t keep = std::min(order.size(), size_t(config.per_game > 0 ? config.per_game : 0));
+    size_t keep = config.per_game > 0 ? std::min(order.size(), size_t(config.per_game)) : order.size();
     for (size_t i = 0; i < keep; i++)
         std::swap(order[i], order[i + size_t(rng_below(rng, int(order.size() - i)))]);
     std::sort(order.begin(), order.begin() + std::ptrdiff_t(keep));
-    for (size_t i = 0; i < keep; i++) game.positions.push_back(quiet[size_t(order[i])]);
+    for (size_t i = 0; i < keep; i++) {
+        game.positions.push_back(quiet[size_t(order[i])]);
+        game.scores.push_back(quiet_scores[size_t(order[i])]);
+    }
     return game;
 }
 
@@ -209,4 +217,6 @@ bool generate_games(const DatagenConfig& config, const std::vector<std::string>&
 
 const char* result_text(int result) { return result == WHITE_WINS ? "1.0" : result == DRAWN ? "0.5" : "0.0"; }
 
-std::string data_line(const std::string& fen, int result) { return fen + " | " + result_text(result); }
+std::string data_line(const std::string& fen, int result, int score) {
+    return fen + " | " + result_text(result) + " | " + std::to_string(score);
+}

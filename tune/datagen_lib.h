@@ -18,7 +18,7 @@ struct DatagenConfig {
     uint64_t seed;
     int games;
     U64 nodes;         // search budget of every move
-    int per_game;      // positions kept from one game at most
+    int per_game;      // positions kept from one game at most (0: all of its quiet positions)
     int random_plies;  // random legal plies played after the book position
 };
 DatagenConfig default_datagen_config();
@@ -28,6 +28,7 @@ struct GameRecord {
     GameEnd end;
     int plies;                           // from the book position, the random plies included
     std::vector<std::string> positions;  // the kept positions as 6-field FENs, in game order
+    std::vector<int> scores;             // their search scores, centipawns from White's point of view
 };
 
 // Small seeded generator (splitmix64): the same numbers on every platform.
@@ -60,7 +61,8 @@ bool start_game(SelfPlay& game, const std::string& fen, Rng& rng, int random_pli
 bool game_over_by_rule(Position& pos, GameEnd& end, int& result);
 
 // Plays the game on from the root record to its end with a fresh search
-// memory, and keeps at most config.per_game of its quiet positions. The
+// memory, and keeps at most config.per_game of its quiet positions with the
+// scores their searches found. The
 // searches print nothing: engine output is muted until the game is over.
 GameRecord play_game(SelfPlay& game, Rng& rng, const DatagenConfig& config);
 
@@ -72,5 +74,6 @@ bool generate_games(const DatagenConfig& config, const std::vector<std::string>&
 
 // "1.0", "0.5" or "0.0".
 const char* result_text(int result);
-// One line of output: "<FEN> | <result>".
-std::string data_line(const std::string& fen, int result);
+// One line of output: "<FEN> | <result> | <score>", the score in centipawns
+// from White's point of view.
+std::string data_line(const std::string& fen, int result, int score);
