@@ -2,6 +2,7 @@
 // search still finds, replacement inside a bucket, and hashfull.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 
 #include "search.h"
@@ -24,10 +25,23 @@ U64 key_in_bucket_zero(uint32_t high) { return U64(high) << 32; }
 
 }  // namespace
 
+// Every byte of the table is there to write and reads zero after a clear,
+// however often it is resized; on Linux, tables of 2 MB and more start on a
+// 2 MB boundary so that they can sit in huge pages.
 TEST_F(HashTableTest, SizeUsesAllTheMemoryAskedFor) {
-    for (int mb : {1, 3, 16, 100}) {
+    for (int mb : {1, 3, 16, 100, 2, 16}) {
         ASSERT_TRUE(hash_allocate(mb));
-        EXPECT_EQ(hash_table.bucket_count * sizeof(TTBucket), size_t(mb) << 20) << mb;
+        const size_t bytes = hash_table.bucket_count * sizeof(TTBucket);
+        EXPECT_EQ(bytes, size_t(mb) << 20) << mb;
+        unsigned char* table = reinterpret_cast<unsigned char*>(hash_table.buckets);
+        table[0] = table[bytes / 2] = table[bytes - 1] = 0xA5;
+        hash_clear();
+        EXPECT_EQ(table[0] | table[bytes / 2] | table[bytes - 1], 0) << mb;
+#ifdef __linux__
+        if (mb >= 2) {
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(table) % (size_t(2) << 20), 0u) << mb;
+        }
+#endif
     }
 }
 
