@@ -317,6 +317,8 @@ void* allocate_zeroed(size_t bytes) { return VirtualAlloc(nullptr, bytes, MEM_RE
 
 void free_zeroed(void* memory, size_t) { VirtualFree(memory, 0, MEM_RELEASE); }
 
+void advise_huge_pages(void*, size_t) {}
+
 void clear_zeroed(void* memory, size_t bytes) { memset(memory, 0, bytes); }
 
 #else
@@ -334,7 +336,7 @@ void* allocate_zeroed(size_t bytes) {
         if (aligned > start) munmap(mapped, aligned - start);
         size_t tail = start + padded - (aligned + bytes);
         if (tail) munmap(reinterpret_cast<void*>(aligned + bytes), tail);
-        madvise(reinterpret_cast<void*>(aligned), bytes, MADV_HUGEPAGE);
+        advise_huge_pages(reinterpret_cast<void*>(aligned), bytes);
         return reinterpret_cast<void*>(aligned);
     }
 #endif
@@ -343,6 +345,12 @@ void* allocate_zeroed(size_t bytes) {
 }
 
 void free_zeroed(void* memory, size_t bytes) { munmap(memory, bytes); }
+
+void advise_huge_pages([[maybe_unused]] void* memory, [[maybe_unused]] size_t bytes) {
+#ifdef __linux__
+    madvise(memory, bytes, MADV_HUGEPAGE);
+#endif
+}
 
 void clear_zeroed(void* memory, size_t bytes) {
 #ifdef __linux__

@@ -52,6 +52,10 @@ void* allocate_zeroed(size_t bytes);
 void free_zeroed(void* memory, size_t bytes);
 // Zeros such memory again, handing the pages back where the system allows it.
 void clear_zeroed(void* memory, size_t bytes);
+// Asks for huge pages behind a 2 MB-aligned table not yet touched (Linux;
+// elsewhere nothing happens). Fewer page faults to fill it, fewer
+// address-translation misses to read it.
+void advise_huge_pages(void* memory, size_t bytes);
 
 // Replaces the file at `path` by `data` so that a reader sees the old file or
 // the whole new one, never a part: the bytes go to a temporary file of a name

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <random>
 #include <string>
 
@@ -130,12 +131,24 @@ static const RootMove& pick_weaker_line(const std::vector<RootMove>& lines, int 
 
 // ---- The pool ------------------------------------------------------------------
 
+// A thread record in memory the system hands out zeroed: its large tables
+// (history, pawn cache) start cleared without a page being touched, which
+// keeps start-up quick. Null when the system refuses.
+static SearchThread* new_search_thread() {
+    void* memory = allocate_zeroed(sizeof(SearchThread));
+    return memory ? new (memory) SearchThread : nullptr;
+}
+
+static void delete_search_thread(SearchThread* t) {
+    t->~SearchThread();
+    free_zeroed(t, sizeof(SearchThread));
+}
+
+// Sets up a record fresh from new_search_thread.
 static SearchThread* init_search_thread(SearchThread* t, SearchPool& pool, int id) {
     t->id = id;
     t->pool = &pool;
     init_position(t->pos);
-    clear_move_ordering(t->ordering);
-    clear_pawn_table(t->pawns);
     t->nodes.store(0, std::memory_order_relaxed);
     t->tb_hits.store(0, std::memory_order_relaxed);
     t->check_mask = CHECK_EVERY_NODES - 1;
@@ -154,7 +167,7 @@ static void dismiss_threads(SearchPool& pool) {
     pool.wake.notify_all();
     for (std::thread& w : pool.workers) w.join();
     pool.workers.clear();
-    for (SearchThread* t : pool.threads) delete t;
+    for (SearchThread* t : pool.threads) delete_search_thread(t);
     pool.threads.clear();
     pool.exiting = false;
 }
@@ -169,9 +182,9 @@ bool set_thread_count(SearchPool& pool, int count) {
     // All records first, so that a shortage leaves the pool as it was.
     std::vector<SearchThread*> fresh;
     for (int i = 0; i < count; i++) {
-        SearchThread* t = new (std::nothrow) SearchThread;
+        SearchThread* t = new_search_thread();
         if (!t) {
-            for (SearchThread* made : fresh) delete made;
+            for (SearchThread* made : fresh) delete_search_thread(made);
             return false;
         }
         fresh.push_back(t);

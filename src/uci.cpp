@@ -127,7 +127,6 @@ void init_engine_tables() {
     init_eval_masks();
     build_proximity_tables();
     init_zobrist_keys();
-    clear_search_memory(pool());
     init_position(game());
 }
 
