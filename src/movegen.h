@@ -36,6 +36,19 @@ void apply_move_list(Position& pos, const char* text, PlyRecord* rec);
 
 // Position seen since the last irreversible move, same side to move.
 int is_repetition(const Position& pos, const PlyRecord* rec);
+
+// The key after the move m from cur, before it is made: exact for plain
+// moves and captures; for castling, promotions, en passant and double steps
+// a near guess (the rook, the new piece, the taken pawn or the en-passant
+// square left out), which is enough to fetch the hash bucket early.
+inline U64 key_after(const Position& pos, const PlyRecord* cur, Move m) {
+    const int from = move_from(m), to = move_to(m), piece = move_piece(m);
+    const int* kept = pos.castling_rules.rights_kept;
+    U64 key = cur->base_key ^ side_key ^ piece_keys[piece][from] ^ piece_keys[piece][to] ^ ep_keys[0] ^
+              castle_keys[cur->castling & kept[from] & kept[to]];
+    if (m & MOVE_CAPTURE) key ^= piece_keys[pos.board.mailbox[to]][to];
+    return key;
+}
 // Legal moves first in the list; returns (and sets as move count) their number.
 int generate_legal_moves(Position& pos, PlyRecord* rec);
 void sort_by_score(int* scores, Move* moves, int count);

@@ -424,8 +424,8 @@ int quiesce(SearchThread& t, int alpha, int beta, PlyRecord* rec) {
             if (!(m & MOVE_PROMOTION) && stand_pat + tactical_gain(pos.board, m) + DELTA_MARGIN <= alpha) continue;
             if (see(pos.board, m) < 0) continue;
         }
+        hash_prefetch(key_after(pos, rec, m));
         if (!make_move(pos, i, rec, next)) continue;
-        hash_prefetch(next->key);
         legal++;
         update_check_info(pos, next);
         int score = -quiesce(t, -beta, -alpha, next);
@@ -631,8 +631,8 @@ int search(SearchThread& t, int alpha, int beta, int depth, PlyRecord* rec, bool
             }
         }
 
+        hash_prefetch(key_after(pos, rec, m));
         if (!make_move(pos, i, rec, next)) continue;
-        hash_prefetch(next->key);
         legal++;
         ss->move = m;
         update_check_info(pos, next);

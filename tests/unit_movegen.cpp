@@ -1150,3 +1150,40 @@ TEST(Perft, LeafCountMatchesMadeMoves) {
     PlyRecord* root = setup_position("rnbqkb1n/pppppppp/1RNBQKBN/8/8/8/8/8 w q - 0 1");
     compare_leaf_counts(pos, root, 1, "double pawn check");
 }
+
+// The key guessed before a move is made, for the early hash fetch: the key
+// the move makes for every plain move and capture (castling rights lost
+// included) of the table positions and their children, standard and Chess960.
+namespace {
+void compare_keys_after(Position& pos, PlyRecord* rec, int depth, int& exact) {
+    generate_moves(pos, rec);
+    for (int i = 0; i < rec->move_count; i++) {
+        Move m = rec->moves[i];
+        const U64 guess = key_after(pos, rec, m);
+        const bool plain = (m & (MOVE_CASTLE | MOVE_PROMOTION | MOVE_EN_PASSANT | MOVE_DOUBLE_STEP)) == 0;
+        if (!make_move(pos, i, rec, rec->next)) continue;
+        if (plain) {
+            EXPECT_EQ(guess, rec->next->key) << move_to_text(pos, m);
+            exact++;
+        }
+        if (depth > 1) {
+            update_check_info(pos, rec->next);
+            compare_keys_after(pos, rec->next, depth - 1, exact);
+        }
+        unmake_move(pos, i, rec);
+    }
+}
+}  // namespace
+
+TEST(Perft, KeyGuessedBeforeAMoveIsTheKeyItMakes) {
+    Position& pos = test_pos();
+    for (bool chess960 : {false, true}) {
+        for (const PerftCase& c : chess960 ? load_perft960_table() : load_perft_table()) {
+            SCOPED_TRACE(c.name + ": " + c.fen);
+            PlyRecord* root = setup_position(c.fen.c_str(), chess960);
+            int exact = 0;
+            compare_keys_after(pos, root, 2, exact);
+            EXPECT_GT(exact, 0);
+        }
+    }
+}
