@@ -47,6 +47,9 @@ constexpr int NULL_MIN_DEPTH = 2;
 constexpr int NULL_BASE_REDUCTION = 3;
 constexpr int NULL_DEPTH_DIVISOR = 4;
 constexpr int NULL_EVAL_DIVISOR = 200;
+constexpr int PROBCUT_MIN_DEPTH = 5;        // ProbCut: a capture beats beta by a margin at reduced depth
+constexpr int PROBCUT_MARGIN = 200;
+constexpr int PROBCUT_REDUCTION = 4;
 constexpr int IIR_MIN_DEPTH = 4;            // nodes without a hash move search one ply less
 constexpr int LMP_MAX_DEPTH = 8;            // late-move pruning of quiet moves
 constexpr int FUTILITY_MAX_DEPTH = 6;
@@ -565,6 +568,36 @@ int search(SearchThread& t, int alpha, int beta, int depth, PlyRecord* rec, bool
             if (score >= beta) {
                 if (score >= TABLEBASE_WIN_BOUND) score = beta;  // an unproven mate or table win
                 hash_store(rec->key, ply, 0, score, board_eval, depth, BOUND_LOWER);
+                return score;
+            }
+        }
+    }
+
+    // 6b. ProbCut: a capture that beats beta by a margin in a quiescence
+    // search and then in a shallow search would very likely beat beta in a
+    // full one. Runs before this node's move list is made (it fills it).
+    const int probcut_beta = beta + PROBCUT_MARGIN;
+    if (!pv_node && !in_check && !excluded && depth >= PROBCUT_MIN_DEPTH && beta > -TABLEBASE_WIN_BOUND &&
+        beta < TABLEBASE_WIN_BOUND &&
+        !(found && hit.depth >= depth - PROBCUT_REDUCTION && hit.score < probcut_beta && hit.bound != BOUND_LOWER)) {
+        generate_captures(pos, rec);
+        int scores[MAX_MOVES];
+        score_captures(pos.board, rec, scores);
+        for (int i = 0; i < rec->move_count; i++) {
+            pick_move(rec, scores, i);
+            Move m = rec->moves[i];
+            if (see(pos.board, m) < probcut_beta - eval) continue;
+            if (!make_move(pos, i, rec, next)) continue;
+            hash_prefetch(next->key);
+            ss->move = m;
+            update_check_info(pos, next);
+            int score = -quiesce(t, -probcut_beta, -probcut_beta + 1, next);
+            if (score >= probcut_beta)
+                score = -search(t, -probcut_beta, -probcut_beta + 1, depth - PROBCUT_REDUCTION, next, !cut_node);
+            unmake_move(pos, i, rec);
+            if (stopped(t)) return 0;
+            if (score >= probcut_beta) {
+                hash_store(rec->key, ply, m, score, board_eval, depth - PROBCUT_REDUCTION + 1, BOUND_LOWER);
                 return score;
             }
         }
