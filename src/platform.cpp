@@ -309,8 +309,6 @@ void log_print(const char* format, ...) {
 
 // ---- Large tables ----------------------------------------------------------------
 
-constexpr size_t HUGE_PAGE_BYTES = size_t(2) << 20;
-
 #ifdef _WIN32
 
 void* allocate_zeroed(size_t bytes) { return VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE); }
@@ -322,6 +320,8 @@ void advise_huge_pages(void*, size_t) {}
 void clear_zeroed(void* memory, size_t bytes) { memset(memory, 0, bytes); }
 
 #else
+
+constexpr size_t HUGE_PAGE_BYTES = size_t(2) << 20;
 
 void* allocate_zeroed(size_t bytes) {
 #ifdef __linux__

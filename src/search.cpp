@@ -587,8 +587,8 @@ int search(SearchThread& t, int alpha, int beta, int depth, PlyRecord* rec, bool
             pick_move(rec, scores, i);
             Move m = rec->moves[i];
             if (see(pos.board, m) < probcut_beta - eval) continue;
+            hash_prefetch(key_after(pos, rec, m));
             if (!make_move(pos, i, rec, next)) continue;
-            hash_prefetch(next->key);
             ss->move = m;
             update_check_info(pos, next);
             int score = -quiesce(t, -probcut_beta, -probcut_beta + 1, next);
