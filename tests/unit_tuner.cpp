@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <regex>
 #include <string>
@@ -113,6 +114,7 @@ TEST(Tuner, ReadsResultsInEitherForm) {
     ASSERT_EQ(tune_load(path.c_str(), set, 0), 5);
     EXPECT_EQ(set.result, (std::vector<float>{1.0f, 0.0f, 0.5f, 0.5f, 0.0f}));
     EXPECT_EQ(tune_load("no such file", set, 0), -1);
+    std::remove(path.c_str());
 }
 
 // Values with too little evidence in the data stay where they are, however
