@@ -36,10 +36,15 @@ static constexpr Rays RAYS = make_rays();
 
 Magic rook_magic[64];
 Magic bishop_magic[64];
-constexpr size_t ROOK_TABLE_BYTES = size_t(64) * 4096 * sizeof(U64);
-// The rook table is 2 MB on a 2 MB boundary: one huge page where the system
-// gives them (see load_or_find_magics).
-alignas(ROOK_TABLE_BYTES) U64 rook_table[64][4096];
+// On Linux the rook table, 2 MB, sits on a 2 MB boundary: one huge page where
+// the system gives them (see load_or_find_magics). Windows object files
+// cannot align that far.
+#ifdef __linux__
+constexpr size_t ROOK_TABLE_ALIGNMENT = size_t(64) * 4096 * sizeof(U64);
+#else
+constexpr size_t ROOK_TABLE_ALIGNMENT = 64;
+#endif
+alignas(ROOK_TABLE_ALIGNMENT) U64 rook_table[64][4096];
 U64 bishop_table[64][512];
 
 const int bit_index_table[64] = {
